@@ -1,0 +1,58 @@
+#include "platform/crypto.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace quill {
+namespace crypto {
+namespace {
+
+TEST(Crypto, Md5KnownVectors) {
+  uint8_t d[16];
+  Md5(ByteView(std::string_view("abc")), d);
+  const uint8_t abc[16] = {0x90, 0x01, 0x50, 0x98, 0x3c, 0xd2, 0x4f, 0xb0,
+                           0xd6, 0x96, 0x3f, 0x7d, 0x28, 0xe1, 0x7f, 0x72};
+  EXPECT_EQ(0, memcmp(d, abc, 16));
+}
+
+TEST(Crypto, RandomBytesDiffer) {
+  uint8_t a[2000] = {}, b[2000] = {};  // spans more than one DRBG request
+  ASSERT_TRUE(RandomBytes(a, sizeof(a)));
+  ASSERT_TRUE(RandomBytes(b, sizeof(b)));
+  EXPECT_NE(0, memcmp(a, b, sizeof(a)));
+}
+
+TEST(Crypto, PublicKeyRejectsNonHexTexts) {
+  RsaPublicKey key;
+  EXPECT_EQ(key.Parse("", "010001"), RsaPublicKey::ParseStatus::kBadModulus);
+  EXPECT_EQ(key.Parse("-ABCD", "010001"), RsaPublicKey::ParseStatus::kBadModulus);
+  EXPECT_EQ(key.Parse("0xAB", "010001"), RsaPublicKey::ParseStatus::kBadModulus);
+  EXPECT_EQ(key.Parse("ABCD", "01 0001"), RsaPublicKey::ParseStatus::kBadExponent);
+  EXPECT_EQ(key.ModulusBytes(), 0u);
+}
+
+TEST(Crypto, EncryptThenPrivateDecrypt) {
+  RsaKeyPair pair;
+  ASSERT_TRUE(pair.Generate(1024));
+  EXPECT_EQ(pair.ModulusBytes(), 128u);
+  EXPECT_EQ(pair.ExponentHex(), "010001");
+  RsaPublicKey pub;
+  ASSERT_EQ(pub.Parse(pair.ModulusHex(), pair.ExponentHex()), RsaPublicKey::ParseStatus::kOk);
+  ASSERT_EQ(pub.ModulusBytes(), 128u);
+  const std::string msg = "secret login request";
+  Bytes block(128);
+  ASSERT_TRUE(pub.EncryptPkcs1(ByteView(msg), block.data()));
+  Bytes plain;
+  ASSERT_TRUE(pair.DecryptPkcs1(block, &plain));
+  EXPECT_EQ(ByteView(plain).ToString(), msg);
+  // Too long for one PKCS #1 v1.5 block.
+  EXPECT_FALSE(pub.EncryptPkcs1(ByteView(Bytes(118, 1)), block.data()));
+  // A damaged block does not decrypt.
+  block[5] ^= 1;
+  EXPECT_FALSE(pair.DecryptPkcs1(block, &plain));
+}
+
+}  // namespace
+}  // namespace crypto
+}  // namespace quill

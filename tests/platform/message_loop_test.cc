@@ -1,0 +1,168 @@
+#include "platform/message_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "platform/last_error.h"
+
+namespace quill {
+namespace {
+
+constexpr uint32_t kMsg = kWmUser + 1;
+
+TEST(MessageLoopTest, SendBlocksUntilHandledAndReturnsResult) {
+  MessageLoop loop;
+  std::atomic<bool> handled{false};
+  EndpointId ep = loop.CreateEndpoint([&](uint32_t msg, uintptr_t w, intptr_t l) -> intptr_t {
+    EXPECT_TRUE(loop.IsUiThread());
+    handled = true;
+    return static_cast<intptr_t>(msg + w + l);
+  });
+  std::atomic<bool> returned{false};
+  intptr_t result = 0;
+  bool ok = false;
+  std::thread worker([&] {
+    ok = loop.Send(ep, kMsg, 2, 3, &result);
+    EXPECT_TRUE(handled);  // never returns before the UI thread ran it
+    returned = true;
+  });
+  EXPECT_TRUE(loop.PumpUntil([&] { return returned.load(); }, 5000));
+  worker.join();
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(result, static_cast<intptr_t>(kMsg + 5));
+}
+
+TEST(MessageLoopTest, SendOnUiThreadCallsHandlerDirectly) {
+  MessageLoop loop;
+  EndpointId ep = loop.CreateEndpoint([](uint32_t, uintptr_t w, intptr_t) -> intptr_t {
+    return static_cast<intptr_t>(w * 2);
+  });
+  intptr_t r = 0;
+  EXPECT_TRUE(loop.Send(ep, kMsg, 21, 0, &r));
+  EXPECT_EQ(r, 42);
+}
+
+TEST(MessageLoopTest, ClosedOrUnknownEndpointFailsAtOnce) {
+  MessageLoop loop;
+  EndpointId ep = loop.CreateEndpoint([](uint32_t, uintptr_t, intptr_t) -> intptr_t { return 0; });
+  EXPECT_TRUE(loop.IsEndpoint(ep));
+  loop.DestroyEndpoint(ep);
+  EXPECT_FALSE(loop.IsEndpoint(ep));
+  bool ok = true;
+  std::thread worker([&] { ok = loop.Send(ep, kMsg, 0, 0); EXPECT_EQ(GetLastError(), kErrorInvalidHandle); });
+  worker.join();  // returns without any pump
+  EXPECT_FALSE(ok);
+  EXPECT_FALSE(loop.Post(ep, kMsg, 0, 0));
+  EXPECT_FALSE(loop.Send(12345, kMsg, 0, 0));
+  // Ids are not reused: a stale id stays dead.
+  EndpointId next = loop.CreateEndpoint([](uint32_t, uintptr_t, intptr_t) -> intptr_t { return 0; });
+  EXPECT_NE(next, ep);
+  EXPECT_FALSE(loop.IsEndpoint(ep));
+}
+
+TEST(MessageLoopTest, DestroyWakesWaitingSenderWithFailure) {
+  MessageLoop loop;
+  int calls = 0;
+  EndpointId ep = loop.CreateEndpoint([&](uint32_t, uintptr_t, intptr_t) -> intptr_t {
+    ++calls;
+    return 0;
+  });
+  std::atomic<int> state{0};  // 1 failed, 2 succeeded
+  std::thread worker([&] { state = loop.Send(ep, kMsg, 0, 0) ? 2 : 1; });
+  // Let the send queue (no pump runs), then close the endpoint under it.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  loop.DestroyEndpoint(ep);
+  worker.join();
+  EXPECT_EQ(state, 1);
+  EXPECT_EQ(calls, 0);
+}
+
+TEST(MessageLoopTest, QuitFailsWaitingAndLaterSends) {
+  MessageLoop loop;
+  EndpointId ep = loop.CreateEndpoint([](uint32_t, uintptr_t, intptr_t) -> intptr_t { return 0; });
+  std::atomic<int> state{0};
+  std::thread worker([&] { state = loop.Send(ep, kMsg, 0, 0) ? 2 : 1; });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  loop.Quit(7);
+  worker.join();
+  EXPECT_EQ(state, 1);
+  EXPECT_EQ(loop.Run(), 7);
+  EXPECT_FALSE(loop.Post(ep, kMsg, 0, 0));
+  EXPECT_EQ(loop.CreateEndpoint([](uint32_t, uintptr_t, intptr_t) -> intptr_t { return 0; }), 0u);
+}
+
+TEST(MessageLoopTest, RefOutlivesLoop) {
+  EndpointRef ref;
+  {
+    MessageLoop loop;
+    ref = loop.Ref(loop.CreateEndpoint([](uint32_t, uintptr_t, intptr_t) -> intptr_t { return 0; }));
+    EXPECT_TRUE(ref.IsAlive());
+  }
+  EXPECT_FALSE(ref.IsAlive());
+  EXPECT_FALSE(ref.Send(kMsg, 0, 0));
+  EXPECT_FALSE(EndpointRef().Send(kMsg, 0, 0));
+}
+
+// Sent messages overtake posted ones, also in a pump nested in a handler.
+TEST(MessageLoopTest, SentBeforePostedAlsoWhenNested) {
+  MessageLoop loop;
+  std::vector<int> order;
+  std::atomic<bool> sent_queued{false};
+  std::thread worker;
+  EndpointId ep = 0;
+  ep = loop.CreateEndpoint([&](uint32_t msg, uintptr_t w, intptr_t) -> intptr_t {
+    order.push_back(static_cast<int>(w));
+    if (msg == kMsg && w == 1) {
+      // Nested wait: queue posts 10, 11, then let a worker send 20.
+      loop.Post(ep, kMsg + 1, 10, 0);
+      loop.Post(ep, kMsg + 1, 11, 0);
+      worker = std::thread([&] { loop.Send(ep, kMsg + 2, 20, 0); });
+      // Give the send time to queue before the nested pump looks.
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      loop.PumpUntil([&] { return order.size() >= 4; }, 5000);
+    }
+    return 0;
+  });
+  loop.Post(ep, kMsg, 1, 0);
+  EXPECT_TRUE(loop.PumpUntil([&] { return order.size() >= 4; }, 5000));
+  worker.join();
+  EXPECT_EQ(order, (std::vector<int>{1, 20, 10, 11}));
+}
+
+TEST(MessageLoopTest, TimersRepeatUntilKilled) {
+  MessageLoop loop;
+  int ticks = 0;
+  EndpointId ep = 0;
+  ep = loop.CreateEndpoint([&](uint32_t msg, uintptr_t w, intptr_t) -> intptr_t {
+    if (msg == kWmTimer && w == 2025) ++ticks;
+    if (ticks == 3) loop.KillTimer(ep, 2025);
+    return 0;
+  });
+  ASSERT_TRUE(loop.SetTimer(ep, 2025, 5));
+  EXPECT_TRUE(loop.PumpUntil([&] { return ticks == 3; }, 5000));
+  EXPECT_FALSE(loop.PumpUntil([&] { return ticks > 3; }, 60));
+  EXPECT_FALSE(loop.KillTimer(ep, 2025));
+  EXPECT_FALSE(loop.SetTimer(999, 1, 5));
+}
+
+TEST(MessageLoopTest, QuitFromHandlerEndsRun) {
+  MessageLoop loop;
+  EndpointId ep = loop.CreateEndpoint([&](uint32_t, uintptr_t w, intptr_t) -> intptr_t {
+    loop.Quit(static_cast<int>(w));
+    return 0;
+  });
+  std::thread worker([&] { loop.Post(ep, kMsg, 3, 0); });
+  EXPECT_EQ(loop.Run(), 3);
+  worker.join();
+}
+
+TEST(MessageLoopTest, PumpUntilTimesOut) {
+  MessageLoop loop;
+  EXPECT_FALSE(loop.PumpUntil([] { return false; }, 20));
+}
+
+}  // namespace
+}  // namespace quill

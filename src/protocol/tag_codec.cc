@@ -103,20 +103,28 @@ uint16_t TagCodec::Checksum(const uint8_t* body, size_t length) {
   return static_cast<uint16_t>(~sum);
 }
 
-int TagCodec::Validate(const uint8_t* bytes, int64_t length) {
-  if (bytes == nullptr || length < kHeaderSize || bytes[0] != kMagic) return ErrMalformed;
-  if (ReadLe32(bytes + 4) != static_cast<uint64_t>(length - kHeaderSize)) return ErrMalformed;
+int TagCodec::Validate(const uint8_t* bytes, int64_t length, Fault* fault) {
+  auto invalid = [fault](const char* what, size_t offset) {
+    if (fault != nullptr) *fault = Fault{what, offset};
+    return ErrMalformed;
+  };
+  if (bytes == nullptr || length < kHeaderSize) return invalid("shorter than the 12-byte header", 0);
+  if (bytes[0] != kMagic) return invalid("magic byte is not 0x81", 0);
+  if (ReadLe32(bytes + 4) != static_cast<uint64_t>(length - kHeaderSize)) {
+    return invalid("body length field disagrees with the image length", 4);
+  }
   const uint16_t stored = static_cast<uint16_t>(bytes[2] | (bytes[3] << 8));
   if (Checksum(bytes + kHeaderSize, static_cast<size_t>(length - kHeaderSize)) != stored) {
-    return ErrMalformed;
+    return invalid("body checksum mismatch", 2);
   }
   if (length == kHeaderSize) return CodecOk;
-  if (bytes[1] > CompactMode) return ErrMalformed;
+  if (bytes[1] > CompactMode) return invalid("mode byte is neither 0 nor 1", 1);
   FieldReader reader(bytes, static_cast<size_t>(length), bytes[1]);
   FieldInfo f;
   while (reader.Next(&f)) {
   }
-  return reader.failed() ? ErrMalformed : CodecOk;
+  if (reader.failed()) return invalid("field does not parse within the image", reader.offset());
+  return CodecOk;
 }
 
 void TagCodec::Finalize() {

@@ -129,8 +129,14 @@ class TagCodec {
   // Ones' complement of the 16-bit wrapping sum of the body bytes taken as
   // signed 8-bit numbers. An empty body gives 0xFFFF.
   static uint16_t Checksum(const uint8_t* body, size_t length);
-  // CodecOk when bytes[0..length) is a valid image, else ErrMalformed.
-  static int Validate(const uint8_t* bytes, int64_t length);
+  // Why an image is invalid, for diagnostics.
+  struct Fault {
+    const char* what = "";  // a short English phrase
+    size_t offset = 0;      // the offending byte of the image
+  };
+  // CodecOk when bytes[0..length) is a valid image, else ErrMalformed with
+  // the first fault found in `*fault` (if given).
+  static int Validate(const uint8_t* bytes, int64_t length, Fault* fault = nullptr);
 
  private:
   // One parsed field: value at [value, value + length) of the image.

@@ -9,7 +9,7 @@ namespace quill {
 namespace protocol {
 namespace {
 
-// Lookups scan this many fields before they index the codec.
+// Codecs with more fields than this look tags up through a hash index.
 constexpr int kLinearFields = 16;
 
 uint32_t ReadLe32(const uint8_t* p) {
@@ -74,15 +74,18 @@ void TagCodec::ResetTo(uint8_t mode) {
   buffer_[0] = kMagic;
   buffer_[1] = mode;
   used_ = kHeaderSize;
+  fields_.clear();
   Changed();
 }
 
 uint16_t TagCodec::Checksum(const uint8_t* body, size_t length) {
-  // Sum of signed bytes = sum of unsigned bytes - 256 * (bytes >= 0x80),
-  // modulo 2^16. Eight bytes at a time: 16-bit lanes hold pair sums (at most
-  // 510 each), flushed before 128 words could overflow a lane.
+  // A signed byte is (b ^ 0x80) - 128, so the sum is the sum of the flipped
+  // unsigned bytes minus 128 per byte, modulo 2^16. Eight bytes at a time:
+  // 16-bit lanes hold pair sums (at most 510 each) and are flushed before
+  // 128 words could overflow them.
+  constexpr uint64_t kFlip = 0x8080808080808080ull;
+  constexpr uint64_t kLow = 0x00FF00FF00FF00FFull;
   uint64_t total = 0;
-  uint64_t high = 0;
   size_t i = 0;
   while (length - i >= 8) {
     uint64_t lanes = 0;
@@ -90,20 +93,23 @@ uint16_t TagCodec::Checksum(const uint8_t* body, size_t length) {
     for (; i < stop; i += 8) {
       uint64_t w;
       std::memcpy(&w, body + i, 8);
-      lanes += (w & 0x00FF00FF00FF00FFull) + ((w >> 8) & 0x00FF00FF00FF00FFull);
-      high += static_cast<uint64_t>(__builtin_popcountll(w & 0x8080808080808080ull));
+      w ^= kFlip;
+      lanes += (w & kLow) + ((w >> 8) & kLow);
     }
     total += (lanes & 0xFFFF) + ((lanes >> 16) & 0xFFFF) + ((lanes >> 32) & 0xFFFF) + (lanes >> 48);
   }
-  for (; i < length; ++i) {
-    total += body[i];
-    high += body[i] >> 7;
-  }
-  const uint16_t sum = static_cast<uint16_t>(total - (high << 8));
+  for (; i < length; ++i) total += body[i] ^ 0x80u;
+  const uint16_t sum = static_cast<uint16_t>(total - 128 * static_cast<uint64_t>(length));
   return static_cast<uint16_t>(~sum);
 }
 
 int TagCodec::Validate(const uint8_t* bytes, int64_t length, Fault* fault) {
+  return ValidateInto(bytes, length, fault, nullptr);
+}
+
+int TagCodec::ValidateInto(const uint8_t* bytes, int64_t length, Fault* fault,
+                           std::vector<Field>* fields) {
+  if (fields != nullptr) fields->clear();
   auto invalid = [fault](const char* what, size_t offset) {
     if (fault != nullptr) *fault = Fault{what, offset};
     return ErrMalformed;
@@ -122,6 +128,9 @@ int TagCodec::Validate(const uint8_t* bytes, int64_t length, Fault* fault) {
   FieldReader reader(bytes, static_cast<size_t>(length), bytes[1]);
   FieldInfo f;
   while (reader.Next(&f)) {
+    if (fields != nullptr) {
+      fields->push_back(Field{f.tag, static_cast<int32_t>(f.value), static_cast<int32_t>(f.length)});
+    }
   }
   if (reader.failed()) return invalid("field does not parse within the image", reader.offset());
   return CodecOk;
@@ -171,6 +180,7 @@ int TagCodec::Append(uint32_t tag, const uint8_t* value, int64_t length) {
     p += 8;
   }
   if (length > 0) std::memcpy(p, value, static_cast<size_t>(length));
+  fields_.push_back(Field{tag, static_cast<int32_t>(p - buffer_.data()), static_cast<int32_t>(length)});
   used_ += static_cast<int32_t>(needed);
   Changed();
   return CodecOk;
@@ -207,56 +217,40 @@ int TagCodec::PutCodec(uint32_t tag, TagCodec* child) {
 
 // --- Reading -----------------------------------------------------------------
 
-bool TagCodec::BuildIndex() const {
-  FieldReader reader(Data(), static_cast<size_t>(used_), Mode());
-  FieldInfo f;
-  size_t count = 0;
-  while (reader.Next(&f)) ++count;
-  if (reader.failed()) {
-    index_failed_ = true;
-    return false;
-  }
+void TagCodec::BuildIndex() const {
   int bits = 4;
-  while ((size_t{1} << bits) < 2 * count) ++bits;
-  index_.assign(size_t{1} << bits, IndexSlot{0, -1, 0});
+  while ((size_t{1} << bits) < 2 * fields_.size()) ++bits;
+  index_.assign(size_t{1} << bits, Field{0, -1, 0});
   const size_t mask = index_.size() - 1;
-  FieldReader again(Data(), static_cast<size_t>(used_), Mode());
-  while (again.Next(&f)) {
+  for (const Field& f : fields_) {
     size_t slot = HashTag(f.tag, bits);
     while (index_[slot].value >= 0 && index_[slot].tag != f.tag) slot = (slot + 1) & mask;
-    if (index_[slot].value < 0) {  // keep the first occurrence only
-      index_[slot] = IndexSlot{f.tag, static_cast<int32_t>(f.value), static_cast<int32_t>(f.length)};
-    }
+    if (index_[slot].value < 0) index_[slot] = f;  // keep the first occurrence only
   }
-  return true;
 }
 
 int TagCodec::FindField(uint32_t tag, Field* field) const {
   if (used_ == kHeaderSize) return ErrNotPresent;
-  const uint8_t mode = Mode();
-  if (mode > CompactMode) return ErrBadMode;
-  if (!index_.empty()) {
-    const int bits = __builtin_ctzll(index_.size());
-    const size_t mask = index_.size() - 1;
-    for (size_t slot = HashTag(tag, bits); index_[slot].value >= 0; slot = (slot + 1) & mask) {
-      if (index_[slot].tag == tag) {
-        *field = Field{tag, index_[slot].value, index_[slot].length};
+  if (Mode() > CompactMode) return ErrBadMode;
+  if (fields_.size() <= kLinearFields) {
+    for (const Field& f : fields_) {
+      if (f.tag == tag) {
+        *field = f;
         return CodecOk;
       }
     }
     return ErrNotPresent;
   }
-  FieldReader reader(Data(), static_cast<size_t>(used_), mode);
-  FieldInfo f;
-  int seen = 0;
-  while (reader.Next(&f)) {
-    if (f.tag == tag) {
-      *field = Field{tag, static_cast<int32_t>(f.value), static_cast<int32_t>(f.length)};
+  if (index_.empty()) BuildIndex();
+  const int bits = __builtin_ctzll(index_.size());
+  const size_t mask = index_.size() - 1;
+  for (size_t slot = HashTag(tag, bits); index_[slot].value >= 0; slot = (slot + 1) & mask) {
+    if (index_[slot].tag == tag) {
+      *field = index_[slot];
       return CodecOk;
     }
-    if (++seen == kLinearFields && !index_failed_ && BuildIndex()) return FindField(tag, field);
   }
-  return reader.failed() ? ErrMalformed : ErrNotPresent;
+  return ErrNotPresent;
 }
 
 int TagCodec::GetFixedWidth(uint32_t tag, int width, uint64_t* out) const {
@@ -350,7 +344,7 @@ int TagCodec::Load(const uint8_t* bytes, int32_t length, int32_t capacity) {
   if (bytes == nullptr || length <= 0 || capacity < 0 || (capacity != 0 && capacity < length)) {
     return ErrBadArgument;
   }
-  if (Validate(bytes, length) != CodecOk) return ErrMalformed;
+  if (ValidateInto(bytes, length, nullptr, &spare_fields_) != CodecOk) return ErrMalformed;
   const size_t room = static_cast<size_t>(capacity != 0 ? capacity : length);
   try {
     if (!attached_ && Overlaps(bytes, static_cast<size_t>(length), buffer_)) {
@@ -366,15 +360,17 @@ int TagCodec::Load(const uint8_t* bytes, int32_t length, int32_t capacity) {
   }
   attached_ = nullptr;
   used_ = length;
+  fields_.swap(spare_fields_);
   Changed();
   return CodecOk;
 }
 
 int TagCodec::Attach(const uint8_t* bytes, int32_t length) {
   if (bytes == nullptr || length <= 0) return ErrBadArgument;
-  if (Validate(bytes, length) != CodecOk) return ErrMalformed;
+  if (ValidateInto(bytes, length, nullptr, &spare_fields_) != CodecOk) return ErrMalformed;
   attached_ = bytes;
   used_ = length;
+  fields_.swap(spare_fields_);
   Changed();
   return CodecOk;
 }

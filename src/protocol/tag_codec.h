@@ -17,9 +17,10 @@
 // whole image (checksum and a walk over every field) before anything is
 // read, and each get bounds the field it parses again.
 //
-// Lookups return the FIRST field with the asked tag. Codecs with many fields
-// build a tag index on the first lookup that misses the first fields, so
-// reading all N items of a list costs O(N) in total.
+// Lookups return the FIRST field with the asked tag. The codec keeps the
+// position of every field (recorded by the validating walk, or by the put
+// that wrote it), so lookups never parse again; codecs with many fields add
+// a tag index on first use, so reading all N items of a list costs O(N).
 //
 // An image taken with Attach is borrowed and read-only: every operation that
 // would write it fails with ErrBadArgument.
@@ -139,35 +140,34 @@ class TagCodec {
   static int Validate(const uint8_t* bytes, int64_t length, Fault* fault = nullptr);
 
  private:
-  // One parsed field: value at [value, value + length) of the image.
+  // One field: value at [value, value + length) of the image. In the index,
+  // value < 0 marks a free slot.
   struct Field {
     uint32_t tag;
     int32_t value;
     int32_t length;
   };
-  // First-occurrence index, open addressing; value < 0 marks a free slot.
-  struct IndexSlot {
-    uint32_t tag;
-    int32_t value;
-    int32_t length;
-  };
 
+  // Validate, recording the fields of a valid image in *fields (if given).
+  static int ValidateInto(const uint8_t* bytes, int64_t length, Fault* fault,
+                          std::vector<Field>* fields);
   int FindField(uint32_t tag, Field* field) const;
-  bool BuildIndex() const;
+  void BuildIndex() const;
   int GetFixedWidth(uint32_t tag, int width, uint64_t* out) const;
   // Appends a field whose value is value[0..length), after the checks that
   // every put shares.
   int Append(uint32_t tag, const uint8_t* value, int64_t length);
   int Reserve(int64_t needed);
   void ResetTo(uint8_t mode);
-  void Changed() { index_.clear(); index_failed_ = false; }
+  void Changed() { index_.clear(); }
 
-  Bytes buffer_;                          // owned image; size() is the capacity
-  const uint8_t* attached_ = nullptr;     // borrowed image, or null
-  int32_t used_ = kHeaderSize;            // image length, at least the header
-  int32_t configured_capacity_;           // capacity of a fresh buffer
-  mutable std::vector<IndexSlot> index_;  // built lazily by lookups
-  mutable bool index_failed_ = false;     // the walk failed: scan linearly
+  Bytes buffer_;                       // owned image; size() is the capacity
+  const uint8_t* attached_ = nullptr;  // borrowed image, or null
+  int32_t used_ = kHeaderSize;         // image length, at least the header
+  int32_t configured_capacity_;        // capacity of a fresh buffer
+  std::vector<Field> fields_;          // every field of the image, in order
+  std::vector<Field> spare_fields_;    // scratch for Load/Attach, kept for its capacity
+  mutable std::vector<Field> index_;   // first-occurrence hash of fields_, built lazily
 };
 
 }  // namespace protocol

@@ -61,10 +61,10 @@ void BuildMessage(int records, WireMessage* m) {
     item.PutUInt(2, 1765000000u + static_cast<uint32_t>(i) * 37);
     item.PutInt(3, i % 5);
     item.PutInt(4, i * 211);
-    item.PutBytes(5, ByteView("Re: weekly report " + std::to_string(i)));
-    item.PutBytes(6, ByteView(std::string_view("li.wei@example.test")));
+    item.PutBytes(5, ByteView("Re: " + std::to_string(i)));
+    item.PutBytes(6, ByteView(std::string_view("li@ex.cn")));
     item.PutBytes(7, ByteView(std::string_view("\xE5\xBC\xA0\xE4\xB8\x89")));
-    item.PutBytes(8, ByteView("preview of message number " + std::to_string(i * 7)));
+    item.PutBytes(8, ByteView("p" + std::to_string(i * 7)));
     list.PutCodec(static_cast<uint32_t>(i), &item);
   }
   m->Body().PutInt(1, 0);

@@ -123,6 +123,8 @@ class TagCodec {
   uint8_t Mode() const { return Data()[1]; }
   bool IsAttached() const { return attached_ != nullptr; }
   bool IsEmpty() const { return used_ == kHeaderSize; }
+  // Number of fields in the image.
+  size_t FieldCount() const { return fields_.size(); }
   // The image bytes; the header is current only after Finalize.
   const uint8_t* Data() const { return attached_ ? attached_ : buffer_.data(); }
   ByteView Image() const { return ByteView(Data(), static_cast<size_t>(used_)); }

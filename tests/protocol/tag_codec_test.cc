@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "protocol/list_codec.h"
 #include "tests/protocol/test_util.h"
 
 namespace quill {
@@ -405,6 +406,83 @@ TEST(TagCodecWrite, DetachHandsOverAndResets) {
   EXPECT_EQ(c.CopyTo(small, &len), ErrTooSmall);
   EXPECT_EQ(len, 18);
   EXPECT_EQ(c.CopyTo(small, nullptr), ErrBadArgument);
+}
+
+}  // namespace
+}  // namespace protocol
+}  // namespace quill
+
+namespace quill {
+namespace protocol {
+namespace {
+
+Bytes ParentWithList(int32_t count, int items, bool put_list = true) {
+  ListWriter writer;
+  for (int i = 0; i < items; ++i) {
+    TagCodec item;
+    EXPECT_EQ(item.PutInt(1, i + 1), CodecOk);
+    EXPECT_EQ(writer.Add(&item), CodecOk);
+  }
+  TagCodec parent;
+  EXPECT_EQ(parent.PutInt(3, count), CodecOk);
+  if (put_list) {
+    EXPECT_EQ(parent.PutCodec(4, writer.list()), CodecOk);
+  }
+  return ImageOf(&parent);
+}
+
+TEST(ListCodec, ReadsEveryItemInOrder) {
+  const Bytes image = ParentWithList(50, 50);
+  TagCodec parent;
+  ASSERT_EQ(parent.Load(image.data(), static_cast<int32_t>(image.size())), CodecOk);
+  ListReader list;
+  ASSERT_EQ(list.Open(parent, 3, 4), CodecOk);
+  ASSERT_EQ(list.count(), 50);
+  TagCodec item;
+  for (int32_t i = 1; i <= list.count(); ++i) {
+    ASSERT_EQ(list.Item(i, &item), CodecOk);
+    int32_t v = 0;
+    EXPECT_EQ(item.GetInt(1, &v), CodecOk);
+    EXPECT_EQ(v, i);
+  }
+  EXPECT_EQ(list.Item(51, &item), ErrBadArgument);
+  EXPECT_EQ(list.Item(0, &item), ErrBadArgument);
+}
+
+TEST(ListCodec, CountThatLiesIsMalformed) {
+  struct Case {
+    const char* name;
+    Bytes image;
+    int status;
+  };
+  const Case cases[] = {
+      {"count above the items", ParentWithList(4, 3), ErrMalformed},
+      {"huge count, few items", ParentWithList(0x7FFFFFFF, 2), ErrMalformed},
+      {"negative count", ParentWithList(-1, 2), ErrMalformed},
+      {"count without a list", ParentWithList(2, 0, false), ErrMalformed},
+      {"zero count without a list", ParentWithList(0, 0, false), CodecOk},
+      {"fewer promised than present", ParentWithList(2, 3), CodecOk},
+  };
+  for (const Case& c : cases) {
+    TagCodec parent;
+    ASSERT_EQ(parent.Load(c.image.data(), static_cast<int32_t>(c.image.size())), CodecOk);
+    ListReader list;
+    EXPECT_EQ(list.Open(parent, 3, 4), c.status) << c.name;
+    if (c.status != CodecOk) {
+      EXPECT_EQ(list.count(), 0) << c.name;
+    }
+  }
+  // Items tagged out of sequence: the count fits, an item is missing.
+  TagCodec items, item, parent;
+  ASSERT_EQ(item.PutInt(1, 1), CodecOk);
+  ASSERT_EQ(items.PutCodec(1, &item), CodecOk);
+  ASSERT_EQ(items.PutCodec(3, &item), CodecOk);
+  ASSERT_EQ(parent.PutInt(3, 2), CodecOk);
+  ASSERT_EQ(parent.PutCodec(4, &items), CodecOk);
+  ListReader list;
+  ASSERT_EQ(list.Open(parent, 3, 4), CodecOk);
+  EXPECT_EQ(list.Item(1, &item), CodecOk);
+  EXPECT_EQ(list.Item(2, &item), ErrMalformed);
 }
 
 }  // namespace

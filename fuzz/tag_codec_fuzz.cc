@@ -5,12 +5,14 @@
 #include <string>
 
 #include "protocol/field_reader.h"
+#include "protocol/list_codec.h"
 #include "protocol/tag_codec.h"
 
 using quill::ByteView;
 using quill::protocol::CodecOk;
 using quill::protocol::FieldInfo;
 using quill::protocol::FieldReader;
+using quill::protocol::ListReader;
 using quill::protocol::TagCodec;
 
 namespace {
@@ -61,6 +63,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TagCodec loaded;
   if (loaded.Load(data, n) == CodecOk) {
     ReadAll(loaded, 0);
+    ListReader list;
+    if (list.Open(loaded, 1, 2) == CodecOk) {
+      TagCodec item;
+      for (int32_t i = 1; i <= list.count(); ++i) (void)list.Item(i, &item);
+    }
     if (loaded.PutInt(7, 7) == CodecOk && loaded.PutBytes(8, ByteView(data, size)) == CodecOk) {
       quill::Bytes image;
       loaded.Detach(&image);

@@ -1,0 +1,25 @@
+// Text fields of command messages have fixed byte capacities.
+#ifndef QUILL_COMMANDS_TEXT_LIMITS_H_
+#define QUILL_COMMANDS_TEXT_LIMITS_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "protocol/tag_codec.h"
+
+namespace quill {
+namespace commands {
+
+// The longest prefix of `utf8` of at most `limit` bytes that ends on a
+// character boundary.
+std::string CutUtf8(std::string utf8, size_t limit);
+
+// A mandatory text field of at most `capacity` bytes: the lookup's status
+// when absent, ErrMalformed when longer.
+int GetBoundedText(const protocol::TagCodec& codec, uint32_t tag, size_t capacity, std::string* out);
+
+}  // namespace commands
+}  // namespace quill
+
+#endif  // QUILL_COMMANDS_TEXT_LIMITS_H_

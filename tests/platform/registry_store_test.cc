@@ -63,11 +63,21 @@ TEST_F(RegistryStoreTest, MalformedLinesAreSkipped) {
 }
 
 TEST(RegistryDefaultDirTest, FollowsXdg) {
+  // Restores the environment for the other tests of this program.
+  const char* old_xdg = std::getenv("XDG_CONFIG_HOME");
+  const char* old_home = std::getenv("HOME");
+  std::string xdg = old_xdg ? old_xdg : "", home = old_home ? old_home : "";
   setenv("XDG_CONFIG_HOME", "/tmp/xdg", 1);
   EXPECT_EQ(RegistryStore::DefaultDir(), "/tmp/xdg/quillpost");
   unsetenv("XDG_CONFIG_HOME");
   setenv("HOME", "/home/u", 1);
   EXPECT_EQ(RegistryStore::DefaultDir(), "/home/u/.config/quillpost");
+  if (old_xdg) setenv("XDG_CONFIG_HOME", xdg.c_str(), 1);
+  if (old_home) {
+    setenv("HOME", home.c_str(), 1);
+  } else {
+    unsetenv("HOME");
+  }
 }
 
 }  // namespace

@@ -1,0 +1,6 @@
+// Fuzzes the PNG decoder.
+#include "image_fuzz_check.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  return FuzzImageDecoder(quill::gfx::DecodePng, data, size);
+}

@@ -50,22 +50,33 @@ enum JobType : int {
 
 class NetJob;
 
-// The worker side of a running job: how Run reports to the UI thread.
-// Every report blocks until the UI thread handled it and returns false when
-// it could not be delivered (the pool is going away).
-class WorkerLink {
+// How a running job reports to the UI thread. Every report blocks until
+// the UI thread handled it and returns false when it could not be delivered
+// (the pool is going away).
+class JobReporter {
+ public:
+  virtual ~JobReporter() = default;
+  // True while the job may go on (not cancelled, someone to report to).
+  // Long transfers check it before every piece.
+  virtual bool ShouldContinue() const = 0;
+  virtual bool SendError(uint32_t system_error, uint32_t step) = 0;
+  // response may be null. When the send fails the response is freed here,
+  // so every response is freed exactly once.
+  virtual bool SendData(std::unique_ptr<JobResult> response, uintptr_t wparam = 0) = 0;
+  virtual bool SendPercent(std::unique_ptr<JobResult> progress) = 0;
+};
+
+// The worker side of a running job: reports go by blocking send to the
+// worker's endpoint.
+class WorkerLink : public JobReporter {
  public:
   WorkerLink(EndpointRef endpoint, NetJob* job) : endpoint_(std::move(endpoint)), job_(job) {}
 
   // True while the worker's endpoint is open and the job was not cancelled.
-  // Long transfers check it before every piece.
-  bool ShouldContinue() const;
-
-  bool SendError(uint32_t system_error, uint32_t step);
-  // response may be null. When the send fails the response is freed here,
-  // so every response is freed exactly once.
-  bool SendData(std::unique_ptr<JobResult> response, uintptr_t wparam = 0);
-  bool SendPercent(std::unique_ptr<JobResult> progress);
+  bool ShouldContinue() const override;
+  bool SendError(uint32_t system_error, uint32_t step) override;
+  bool SendData(std::unique_ptr<JobResult> response, uintptr_t wparam = 0) override;
+  bool SendPercent(std::unique_ptr<JobResult> progress) override;
 
  private:
   bool SendOwned(uint32_t msg, uintptr_t wparam, std::unique_ptr<JobResult> result);

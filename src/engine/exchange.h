@@ -1,0 +1,105 @@
+// One HTTP exchange with the gateway, the same for every command: ensure a
+// connection, POST the sealed request to the command's path, read at most
+// 20480 response bytes, unwrap and decode, and report exactly one of
+// WM_CMD_DATA_COME (the decoded response) or WM_CMD_ERR (platform error,
+// failing step) to the job's UI endpoint. The one exception: a job other
+// than the login finds no connection and ends without a report; its
+// job-end notification (worker pool) is then all its starter sees.
+//
+// Steps of WM_CMD_ERR (engine/trace.h): 1 internet session, 2 connect,
+// 3 open request, 4 send (also a request body that could not be built:
+// nothing is sent, error kHttpErrorInternal, the connection is kept),
+// 5 read, 6 decode, 101 no connection (login), 200 daily limit (sync).
+// Steps 1 to 4 hang up the connection; 5 and 6 do not.
+//
+// Threading: runs on a worker thread. The context's members are shared by
+// every worker and are thread-safe; the command is the job's own.
+#ifndef QUILL_ENGINE_EXCHANGE_H_
+#define QUILL_ENGINE_EXCHANGE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/account_state.h"
+#include "engine/connection_manager.h"
+#include "engine/gateway_config.h"
+#include "engine/http_connection_cache.h"
+#include "engine/job_result.h"
+#include "engine/net_job.h"
+#include "platform/http_client.h"
+#include "protocol/wire_message.h"
+
+namespace quill {
+namespace engine {
+
+// The most response body bytes one exchange reads.
+constexpr size_t kResponseLimit = 20480;
+
+// What a command adds to the exchange.
+class ExchangeCommand {
+ public:
+  virtual ~ExchangeCommand() = default;
+  // e.g. "/cgi-bin/rb-bin/auth"
+  virtual std::string RequestPath() const = 0;
+  // Fills a fresh request message (type, uin, body). False when it could
+  // not be built; nothing is sent then.
+  virtual bool EncodeRequest(protocol::WireMessage* request) = 0;
+  // The response decoded from the unpacked message; null when it does not
+  // decode.
+  virtual std::unique_ptr<JobResult> DecodeResponse(const protocol::WireMessage& response) = 0;
+};
+
+// The daily transfer limit of the mailbox sync.
+class TransferBudget {
+ public:
+  virtual ~TransferBudget() = default;
+  // True when no more sync traffic is allowed today. Any thread.
+  virtual bool Reached() = 0;
+};
+
+// What every exchange of the process shares. All pointers must outlive the
+// exchanges that use them.
+struct ExchangeContext {
+  ConnectionManager* connections = nullptr;  // required
+  const GatewayConfig* gateway = nullptr;    // required
+  AccountState* account = nullptr;           // required: session, ticket, counters
+  HttpConnectionCache* http_cache = nullptr; // null: a fresh connection per exchange
+  HttpOptions http;                          // timeouts; proxy and body limit are set here
+  TransferBudget* budget = nullptr;          // sync only; null: no limit
+};
+
+enum class ExchangeMode {
+  kSession,  // sealed with the session key, the ticket echoed
+  kSync,     // kSession, and the bytes count toward the daily limit
+  kLogin,    // sealed with the public key; the response with login_key
+};
+
+struct ExchangeRequest {
+  ExchangeMode mode = ExchangeMode::kSession;
+  int access_point = -1;  // login: the destination chosen for this login
+  std::string login_key;  // login: NarrowLoginKey of the job's password
+};
+
+// How an exchange ended; its report has been sent (or could not be).
+enum class ExchangeOutcome {
+  kDelivered,     // WM_CMD_DATA_COME
+  kFailed,        // WM_CMD_ERR
+  kNoConnection,  // a non-login job found no connection: no report
+};
+
+// The response every session command gets when the gateway answers that
+// the session key expired: its result is -3.
+class SessionKeyErrorResult : public JobResult {
+ public:
+  int32_t ResultCode() const override;
+};
+
+ExchangeOutcome RunExchange(const ExchangeContext& context, const ExchangeRequest& request,
+                            ExchangeCommand* command, JobReporter* reporter);
+
+}  // namespace engine
+}  // namespace quill
+
+#endif  // QUILL_ENGINE_EXCHANGE_H_

@@ -1,0 +1,178 @@
+#include "commands/auth_job.h"
+
+#include "engine/trace.h"
+#include "platform/utf.h"
+#include "protocol/envelope.h"
+#include "protocol/message_heads.h"
+
+namespace quill {
+namespace commands {
+
+namespace {
+
+// Update notices are repeated at most every ten days for one version.
+constexpr int64_t kUpdateNoticeQuietSeconds = 864000;
+constexpr int kUpdateReasonNewerVersion = 2;
+
+char16_t FoldAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? c + (u'a' - u'A') : c; }
+
+bool SameAccount(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+  }
+  return true;
+}
+
+std::u16string Utf16(const std::string& utf8) { return Utf8ToUtf16(utf8); }
+
+}  // namespace
+
+AuthJob::AuthJob(const engine::ExchangeContext* context, LoginHost* host, AuthJobParams params)
+    : context_(context),
+      host_(host),
+      params_(std::move(params)),
+      request_(MakeAuthRequest(params_.account, params_.password, params_.device_id)) {}
+
+bool AuthJob::EncodeRequest(protocol::WireMessage* request) {
+  return EncodeAuthRequest(request_, request);
+}
+
+std::unique_ptr<engine::JobResult> AuthJob::DecodeResponse(const protocol::WireMessage& response) {
+  auto result = std::make_unique<AuthResult>();
+  if (DecodeAuthResponse(response, &result->response) != 0) return nullptr;
+  return result;
+}
+
+engine::ExchangeOutcome AuthJob::RunWith(engine::JobReporter* reporter) {
+  engine::ExchangeRequest request;
+  request.mode = engine::ExchangeMode::kLogin;
+  request.access_point = params_.access_point;
+  request.login_key = protocol::NarrowLoginKey(params_.password);
+  return engine::RunExchange(*context_, request, this, reporter);
+}
+
+void AuthJob::Run(engine::WorkerLink& link) { RunWith(&link); }
+
+void AuthJob::Abandon() { host_->AuthDone(AuthOutcome{}); }
+
+void AuthJob::OnError(uint32_t, int, uint32_t system_error, uint32_t, uint32_t) {
+  if (!params_.user_initiated) host_->DropPendingJobs();
+  AuthOutcome outcome;
+  outcome.code = static_cast<int32_t>(system_error);
+  host_->AuthDone(outcome);
+}
+
+void AuthJob::OnDataCome(uint32_t, int, engine::JobResult* response, uint32_t) {
+  // The exchange delivers only what DecodeResponse made.
+  Complete(static_cast<AuthResult*>(response)->response);
+}
+
+void AuthJob::Complete(const AuthResponse& response) {
+  if (response.head.result == 0) {
+    CompleteSignedIn(response);
+  } else {
+    CompleteRefused(response);
+  }
+}
+
+void AuthJob::CompleteRefused(const AuthResponse& response) {
+  const int32_t result = response.head.result;
+  if (result == kAuthMustUpgrade) {
+    host_->DisableAutoLogin();
+    // A session for offline use, but only for the account the store holds:
+    // another account's session must never be installed over it.
+    if (SameAccount(params_.account, host_->LoginAccount())) {
+      host_->SetLoginPassword(params_.password);
+      host_->SetSession(response.session_key);
+      host_->SetLoginUin(response.uin);
+    }
+  }
+  if (!params_.user_initiated) {
+    host_->CountAutoLoginFailure();
+    host_->DropPendingJobs();
+  }
+  engine::WriteLog(engine::kNetworkLog, "auth end err(errcode)", static_cast<uint32_t>(result), 0);
+  AuthOutcome outcome;
+  outcome.code = result;
+  outcome.uin = response.uin;
+  outcome.session = response.session_key;
+  outcome.update_id = response.update_id;
+  outcome.server_version = response.server_version;
+  host_->AuthDone(outcome);
+}
+
+void AuthJob::CompleteSignedIn(const AuthResponse& response) {
+  store::GlobalSettings* settings = host_->Settings();
+  namespace keys = store::global_keys;
+  const int32_t had_logon = settings->Get(keys::kHaveLogon);
+  if (SameAccount(params_.account, host_->LoginAccount())) {
+    host_->SetLoginPassword(params_.password);
+    host_->SetSession(response.session_key);
+    host_->SetLoginUin(response.uin);
+  } else {
+    host_->SwitchAccount();
+    host_->SetLoginAccount(params_.account);
+    host_->SetLoginPassword(params_.password);
+    host_->SetSession(response.session_key);
+    host_->SetLoginUin(response.uin);
+    settings->Set(keys::kUinName, params_.account);
+    settings->Set(keys::kUinNum, response.uin);
+    settings->Set(keys::kHaveLogon, params_.auto_login ? 1 : 0);
+    host_->OpenAccount(response.uin);
+  }
+  // The check box as the user left it, also for the same account.
+  if (params_.user_initiated) settings->Set(keys::kHaveLogon, params_.auto_login ? 1 : 0);
+
+  host_->RememberDestination(params_.access_point);
+  settings->Set(keys::kNet, params_.access_point);
+
+  if (params_.auto_login) {
+    settings->Set(keys::kPwd, params_.password);
+  } else if (had_logon == 0) {
+    settings->Set(keys::kPwd, u"");
+  }
+
+  AuthOutcome outcome;
+  outcome.ok = true;
+  outcome.uin = response.uin;
+  outcome.session = response.session_key;
+  outcome.server_version = response.server_version;
+  host_->AuthDone(outcome);
+  host_->ResetAutoLoginFailures();
+  host_->SaveAccountProfile(Utf16(response.nickname), Utf16(response.address));
+  engine::WriteLog(engine::kNetworkLog, "auth end ok", 0, 0);
+  host_->RunPendingJobs();
+  if (UpdateQueryDue(response.server_version)) host_->StartUpdateQuery(kUpdateReasonNewerVersion);
+}
+
+bool AuthJob::UpdateQueryDue(int32_t server_version) {
+  if (server_version <= static_cast<int32_t>(protocol::kClientVersion)) return false;
+  store::GlobalSettings* settings = host_->Settings();
+  const uint64_t last_version = settings->Get(store::global_keys::kLastUpdateVersion);
+  const uint64_t last_time = settings->Get(store::global_keys::kLastUpdateTime);
+  const int64_t now = now_ >= 0 ? now_ : static_cast<int64_t>(std::time(nullptr));
+  const bool known_version = static_cast<uint64_t>(server_version) <= last_version;
+  const bool recently = last_time != 0 &&
+                        (now <= static_cast<int64_t>(last_time) ||
+                         now - static_cast<int64_t>(last_time) <= kUpdateNoticeQuietSeconds);
+  return !(known_version && recently);
+}
+
+std::u16string AuthFailureText(int32_t code) {
+  if (code == kAuthMustUpgrade) return u"系统检测到您的版本需要升级，否则只能离线浏览。请问是否现在升级？";
+  if (IsNetworkFailure(code)) return u"您选择接入的网络无法连通，请问是否检测有效的网络接入类型？";
+  switch (code) {
+    case -2: return u"参数错误";
+    case -3:
+    case -4: return u"无此用户或密码错误，请检查是否设置了独立密码。";
+    case -5: return u"找不到";
+    case -6: return u"服务器拒绝登录";
+    case -11: return u"此邮箱不在内测授权范围，仅当服务器闲时才可以登录。";
+    case -12: return u"此邮箱不在内测授权范围，无法登录。";
+    default: return u"未定义的错误";
+  }
+}
+
+}  // namespace commands
+}  // namespace quill

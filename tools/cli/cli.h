@@ -1,0 +1,29 @@
+// quillpost-cli: the headless front-end over the mail service facade.
+//
+//   quillpost-cli --data DIR [--gateway HOST:PORT] [--gateway-config FILE]
+//                 [--timeout SECONDS] COMMAND ...
+//   commands:  login ACCOUNT PASSWORD
+//
+// Output goes to out (results) and err (the product's own error texts,
+// UTF-8); the return value is the exit status: 0 success, 1 the command
+// failed, 2 bad usage or configuration.
+#ifndef QUILL_TOOLS_CLI_CLI_H_
+#define QUILL_TOOLS_CLI_CLI_H_
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace quill {
+namespace cli {
+
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// The digest form a typed password is sent in: MD5 of its UTF-8 bytes as
+// 32 lowercase hexadecimal digits.
+std::u16string PasswordDigest(const std::string& typed_utf8);
+
+}  // namespace cli
+}  // namespace quill
+
+#endif  // QUILL_TOOLS_CLI_CLI_H_

@@ -28,27 +28,35 @@ NetworkType EnsureConnection(const ExchangeContext& context, const ExchangeReque
   return cm->DialUpAny(host, std::string());
 }
 
-// One exchange's reporting and clean-up.
+// The steps every exchange shares. Each failing step is reported once,
+// through Fail, and the exchange stops there.
 class Exchange {
  public:
-  Exchange(const ExchangeContext& context, const ExchangeRequest& request,
-           ExchangeCommand* command, JobReporter* reporter)
-      : context_(context), request_(request), command_(command), reporter_(reporter) {}
+  Exchange(const ExchangeContext& context, const ExchangeRequest& request, JobReporter* reporter)
+      : context_(context), request_(request), reporter_(reporter) {}
 
-  ExchangeOutcome Run();
+  // Connection, daily limit, session and connect. kDelivered means "open".
+  ExchangeOutcome Open();
+  // Builds the body with encode, POSTs it to path and reads the response
+  // into *response. False when a step failed (reported).
+  template <typename Encode>
+  bool Post(const std::string& path, Encode encode, Bytes* response);
+  // Unwraps *body into *message. A -3 session answer leaves *session_error
+  // set and returns true. False: step 6 (not yet reported).
+  bool Unwrap(Bytes* body, protocol::WireMessage* message, bool* session_error);
+
+  ExchangeOutcome Fail(uint32_t error, uint32_t step, bool hang_up);
+  // The pooled connection goes back once the exchange ended cleanly.
+  void KeepConnection();
 
  private:
-  ExchangeOutcome Fail(uint32_t error, uint32_t step, bool hang_up);
-  bool BuildBody(Bytes* body);
-  std::unique_ptr<JobResult> Decode(Bytes* body);
-  void KeepConnection();
+  bool Seal(Bytes* packed);
 
   const ExchangeContext& context_;
   const ExchangeRequest& request_;
-  ExchangeCommand* const command_;
   JobReporter* const reporter_;
   std::unique_ptr<HttpSession> session_;        // step 1
-  std::unique_ptr<HttpConnection> connection_;  // step 2; back to the cache when clean
+  std::unique_ptr<HttpConnection> connection_;  // step 2
 };
 
 ExchangeOutcome Exchange::Fail(uint32_t error, uint32_t step, bool hang_up) {
@@ -58,10 +66,35 @@ ExchangeOutcome Exchange::Fail(uint32_t error, uint32_t step, bool hang_up) {
   return ExchangeOutcome::kFailed;
 }
 
-bool Exchange::BuildBody(Bytes* body) {
-  protocol::WireMessage message;
-  if (!command_->EncodeRequest(&message)) return false;
-  if (message.Pack(body) != 0) return false;
+ExchangeOutcome Exchange::Open() {
+  const NetworkType type = EnsureConnection(context_, request_);
+  if (type == kNetNone) {
+    if (request_.mode != ExchangeMode::kLogin) return ExchangeOutcome::kNoConnection;
+    reporter_->SendError(GetLastError(), kStepNoConnection);
+    return ExchangeOutcome::kFailed;
+  }
+  if (request_.mode == ExchangeMode::kSync && context_.budget != nullptr &&
+      context_.budget->Reached()) {
+    return Fail(0, kStepFlowLimit, false);
+  }
+  // Step 1: the session, direct or through the WAP proxy.
+  HttpOptions options = context_.http;
+  options.body_limit = kResponseLimit;
+  const InternetAccess access = context_.connections->OpenInternet(type);
+  if (!access.direct) {
+    options.proxy = context_.gateway->proxy.empty() ? access.proxy + ":80" : context_.gateway->proxy;
+  }
+  session_ = std::make_unique<HttpSession>(options);
+  // Step 2.
+  const GatewayConfig& gateway = *context_.gateway;
+  connection_ = context_.http_cache != nullptr
+                    ? context_.http_cache->Take(*session_, gateway.host, gateway.port)
+                    : session_->Connect(gateway.host, gateway.port);
+  if (!connection_) return Fail(GetLastError(), kStepConnect, true);
+  return ExchangeOutcome::kDelivered;
+}
+
+bool Exchange::Seal(Bytes* packed) {
   protocol::RequestKeys keys;
   SessionSnapshot session;
   if (request_.mode == ExchangeMode::kLogin) {
@@ -72,24 +105,70 @@ bool Exchange::BuildBody(Bytes* body) {
     keys.session_key = ByteView(session.session_key);
     keys.ticket = context_.account->ticket();
   }
-  return protocol::WrapRequest(body, keys) == 0;
+  return protocol::WrapRequest(packed, keys) == 0;
 }
 
-std::unique_ptr<JobResult> Exchange::Decode(Bytes* body) {
+template <typename Encode>
+bool Exchange::Post(const std::string& path, Encode encode, Bytes* response) {
+  const bool counts_daily = request_.mode == ExchangeMode::kSync;
+  // The body is built before anything goes on the network, and never sent
+  // when building failed.
+  Bytes body;
+  protocol::WireMessage message;
+  if (!encode(&message) || message.Pack(&body) != 0 || !Seal(&body)) {
+    Fail(kHttpErrorInternal, kStepSend, false);
+    return false;
+  }
+  // Step 3.
+  std::unique_ptr<HttpRequest> http = connection_->OpenRequest(path);
+  if (!http) {
+    Fail(GetLastError(), kStepOpenRequest, true);
+    return false;
+  }
+  // Step 4.
+  if (!http->Send(ByteView(body))) {
+    const uint32_t error = GetLastError();
+    http.reset();
+    connection_.reset();
+    Fail(error, kStepSend, true);
+    return false;
+  }
+  context_.account->AddSent(body.size(), counts_daily);
+  // Step 5: one fixed buffer, filled until the body ends or it is full.
+  response->resize(kResponseLimit);
+  size_t filled = 0;
+  while (filled < response->size()) {
+    size_t got = 0;
+    if (!http->Read(response->data() + filled, response->size() - filled, &got)) {
+      const uint32_t error = GetLastError();
+      http.reset();
+      connection_.reset();
+      Fail(error, kStepReadBody, false);
+      return false;
+    }
+    if (got == 0) break;
+    filled += got;
+  }
+  response->resize(filled);
+  context_.account->AddReceived(filled, counts_daily);
+  return true;
+}
+
+bool Exchange::Unwrap(Bytes* body, protocol::WireMessage* message, bool* session_error) {
   const bool login = request_.mode == ExchangeMode::kLogin;
   const std::string key = login ? request_.login_key : context_.account->session().session_key;
   int32_t result = 0;
+  *session_error = false;
   if (protocol::UnwrapResponse(body, ByteView(key), context_.account->ticket(), &result) != 0) {
-    return nullptr;
+    return false;
   }
   if (result == protocol::kSessionKeyError) {
     // The login has no session to lose: a -3 wrapper is a failed decode.
-    if (login) return nullptr;
-    return std::make_unique<SessionKeyErrorResult>();
+    if (login) return false;
+    *session_error = true;
+    return true;
   }
-  protocol::WireMessage message;
-  if (message.Unpack(body->data(), static_cast<int64_t>(body->size())) != 0) return nullptr;
-  return command_->DecodeResponse(message);
+  return message->Unpack(body->data(), static_cast<int64_t>(body->size())) == 0;
 }
 
 void Exchange::KeepConnection() {
@@ -99,83 +178,113 @@ void Exchange::KeepConnection() {
   }
 }
 
-ExchangeOutcome Exchange::Run() {
-  const bool login = request_.mode == ExchangeMode::kLogin;
-  const bool counts_daily = request_.mode == ExchangeMode::kSync;
-  const NetworkType type = EnsureConnection(context_, request_);
-  if (type == kNetNone) {
-    if (!login) return ExchangeOutcome::kNoConnection;
-    reporter_->SendError(GetLastError(), kStepNoConnection);
-    return ExchangeOutcome::kFailed;
+// Deletes the partial file unless Keep was called.
+class PartialFile {
+ public:
+  explicit PartialFile(const DownloadTarget& target) : target_(target) {}
+  ~PartialFile() {
+    file_.reset();
+    if (!kept_) target_.fs->Delete(target_.partial_path);
   }
-  if (counts_daily && context_.budget != nullptr && context_.budget->Reached()) {
-    return Fail(0, kStepFlowLimit, false);
+  bool Open() {
+    file_ = target_.fs->Open(target_.partial_path, FileSystem::OpenMode::kCreate, 0600);
+    return file_ != nullptr && file_->Truncate(target_.start_offset);
   }
-
-  // Step 1: the session, direct or through the WAP proxy.
-  HttpOptions options = context_.http;
-  options.body_limit = kResponseLimit;
-  const InternetAccess access = context_.connections->OpenInternet(type);
-  if (!access.direct) {
-    options.proxy = context_.gateway->proxy.empty() ? access.proxy + ":80" : context_.gateway->proxy;
+  bool Write(uint64_t offset, const Bytes& piece) {
+    return file_->WriteAt(offset, piece.data(), piece.size());
   }
-  session_ = std::make_unique<HttpSession>(options);
-
-  // Step 2.
-  const GatewayConfig& gateway = *context_.gateway;
-  connection_ = context_.http_cache != nullptr
-                    ? context_.http_cache->Take(*session_, gateway.host, gateway.port)
-                    : session_->Connect(gateway.host, gateway.port);
-  if (!connection_) return Fail(GetLastError(), kStepConnect, true);
-
-  // The body is built before anything goes on the network, and never sent
-  // when building failed.
-  Bytes body;
-  if (!BuildBody(&body)) return Fail(kHttpErrorInternal, kStepSend, false);
-
-  // Step 3.
-  std::unique_ptr<HttpRequest> http = connection_->OpenRequest(command_->RequestPath());
-  if (!http) return Fail(GetLastError(), kStepOpenRequest, true);
-
-  // Step 4.
-  if (!http->Send(ByteView(body))) {
-    http.reset();
-    connection_.reset();
-    return Fail(GetLastError(), kStepSend, true);
-  }
-  context_.account->AddSent(body.size(), counts_daily);
-
-  // Step 5: one fixed buffer, filled until the body ends or it is full.
-  Bytes response(kResponseLimit);
-  size_t filled = 0;
-  while (filled < response.size()) {
-    size_t got = 0;
-    if (!http->Read(response.data() + filled, response.size() - filled, &got)) {
-      const uint32_t error = GetLastError();
-      http.reset();
-      connection_.reset();
-      return Fail(error, kStepReadBody, false);
+  // Sync, close and rename; the file is kept from then on.
+  bool Complete() {
+    const bool synced = file_->Sync();
+    file_.reset();
+    if (!synced) return false;
+    if (!target_.final_path.empty() && !target_.fs->Rename(target_.partial_path, target_.final_path)) {
+      return false;
     }
-    if (got == 0) break;
-    filled += got;
+    kept_ = true;
+    return true;
   }
-  response.resize(filled);
-  context_.account->AddReceived(filled, counts_daily);
-  http.reset();
-  KeepConnection();
 
-  // Step 6.
-  std::unique_ptr<JobResult> result = Decode(&response);
-  if (!result) return Fail(kHttpErrorInvalidResponse, kStepDecodeBody, false);
-  reporter_->SendData(std::move(result));
-  return ExchangeOutcome::kDelivered;
-}
+ private:
+  const DownloadTarget& target_;
+  std::unique_ptr<File> file_;  // open while the download runs
+  bool kept_ = false;           // completed: not deleted
+};
 
 }  // namespace
 
 ExchangeOutcome RunExchange(const ExchangeContext& context, const ExchangeRequest& request,
                             ExchangeCommand* command, JobReporter* reporter) {
-  return Exchange(context, request, command, reporter).Run();
+  Exchange exchange(context, request, reporter);
+  const ExchangeOutcome opened = exchange.Open();
+  if (opened != ExchangeOutcome::kDelivered) return opened;
+  Bytes response;
+  auto encode = [command](protocol::WireMessage* m) { return command->EncodeRequest(m); };
+  if (!exchange.Post(command->RequestPath(), encode, &response)) return ExchangeOutcome::kFailed;
+  exchange.KeepConnection();
+  // Step 6.
+  protocol::WireMessage message;
+  bool session_error = false;
+  std::unique_ptr<JobResult> result;
+  if (exchange.Unwrap(&response, &message, &session_error)) {
+    result = session_error ? std::make_unique<SessionKeyErrorResult>()
+                           : command->DecodeResponse(message);
+  }
+  if (!result) return exchange.Fail(kHttpErrorInvalidResponse, kStepDecodeBody, false);
+  reporter->SendData(std::move(result));
+  return ExchangeOutcome::kDelivered;
+}
+
+ExchangeOutcome RunChunkedDownload(const ExchangeContext& context, ChunkedDownloadCommand* command,
+                                   const DownloadTarget& target, JobReporter* reporter) {
+  const ExchangeRequest request;  // session mode
+  Exchange exchange(context, request, reporter);
+  const ExchangeOutcome opened = exchange.Open();
+  if (opened != ExchangeOutcome::kDelivered) return opened;
+  PartialFile file(target);
+  if (!file.Open()) return exchange.Fail(GetLastError(), target.file_step, false);
+  uint64_t offset = target.start_offset;
+  for (;;) {
+    if (!reporter->ShouldContinue()) return ExchangeOutcome::kCancelled;
+    Bytes response;
+    auto encode = [command, offset](protocol::WireMessage* m) {
+      return command->EncodeChunk(offset, m);
+    };
+    if (!exchange.Post(command->RequestPath(), encode, &response)) return ExchangeOutcome::kFailed;
+    protocol::WireMessage message;
+    bool session_error = false;
+    ChunkReply reply;
+    if (!exchange.Unwrap(&response, &message, &session_error) ||
+        (!session_error && !command->DecodeChunk(message, &reply))) {
+      return exchange.Fail(kHttpErrorInvalidResponse, kStepDecodeBody, false);
+    }
+    if (session_error || reply.result != 0) {
+      exchange.KeepConnection();
+      std::unique_ptr<JobResult> refusal = session_error
+                                               ? std::make_unique<SessionKeyErrorResult>()
+                                               : std::move(reply.message);
+      reporter->SendData(std::move(refusal));
+      return ExchangeOutcome::kDelivered;
+    }
+    // A piece must move the offset forward and stay within the total, or
+    // the download could loop or grow without end.
+    if (reply.total > target.max_total || reply.total < offset ||
+        reply.piece.size() > reply.total - offset ||
+        (reply.piece.empty() && offset != reply.total)) {
+      return exchange.Fail(kHttpErrorInvalidResponse, kStepDecodeBody, false);
+    }
+    if (!reply.piece.empty() && !file.Write(offset, reply.piece)) {
+      return exchange.Fail(GetLastError(), target.file_step, false);
+    }
+    offset += reply.piece.size();
+    if (offset == reply.total) {
+      if (!file.Complete()) return exchange.Fail(GetLastError(), target.file_step, false);
+      exchange.KeepConnection();
+      reporter->SendData(command->Finished(reply.total));
+      return ExchangeOutcome::kDelivered;
+    }
+    reporter->SendPercent(command->Progress(offset, reply.total));
+  }
 }
 
 }  // namespace engine

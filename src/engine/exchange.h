@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <climits>
 #include <memory>
 #include <string>
 
@@ -28,6 +29,7 @@
 #include "engine/http_connection_cache.h"
 #include "engine/job_result.h"
 #include "engine/net_job.h"
+#include "platform/file_system.h"
 #include "platform/http_client.h"
 #include "protocol/wire_message.h"
 
@@ -87,6 +89,7 @@ enum class ExchangeOutcome {
   kDelivered,     // WM_CMD_DATA_COME
   kFailed,        // WM_CMD_ERR
   kNoConnection,  // a non-login job found no connection: no report
+  kCancelled,     // a download stopped between chunks: no report
 };
 
 // The response every session command gets when the gateway answers that
@@ -98,6 +101,51 @@ class SessionKeyErrorResult : public JobResult {
 
 ExchangeOutcome RunExchange(const ExchangeContext& context, const ExchangeRequest& request,
                             ExchangeCommand* command, JobReporter* reporter);
+
+// --- Chunked download (attachments, inline images, update packages) ------
+//
+// One connection serves every chunk; each chunk is one POST carrying the
+// current offset. The bytes go into a partial file at that offset. While the
+// offset is below the total, WM_CMD_DATA_PERCENT reports progress; at the
+// total the file is synced, closed and (when a final path is given) renamed,
+// then WM_CMD_DATA_COME reports the end. A decoded chunk whose result is
+// not 0 ends the download with WM_CMD_DATA_COME carrying that result. On
+// every failure, refusal and cancellation the partial file is deleted.
+
+// One decoded chunk response.
+struct ChunkReply {
+  int32_t result = 0;   // 0: a piece follows
+  uint64_t total = 0;   // size of the whole file
+  Bytes piece;          // the bytes at the requested offset
+  std::unique_ptr<JobResult> message;  // what WM_CMD_DATA_COME carries for a refusal
+};
+
+class ChunkedDownloadCommand {
+ public:
+  virtual ~ChunkedDownloadCommand() = default;
+  virtual std::string RequestPath() const = 0;
+  // The request for the piece at offset.
+  virtual bool EncodeChunk(uint64_t offset, protocol::WireMessage* request) = 0;
+  // False when the response does not decode.
+  virtual bool DecodeChunk(const protocol::WireMessage& response, ChunkReply* reply) = 0;
+  // The progress report (WM_CMD_DATA_PERCENT) after a piece.
+  virtual std::unique_ptr<JobResult> Progress(uint64_t offset, uint64_t total) = 0;
+  // The end report (WM_CMD_DATA_COME) once the file is complete.
+  virtual std::unique_ptr<JobResult> Finished(uint64_t total) = 0;
+};
+
+struct DownloadTarget {
+  FileSystem* fs = nullptr;     // required
+  std::string partial_path;     // written while the download runs
+  std::string final_path;       // renamed to at the end; empty: keep partial_path
+  uint64_t start_offset = 0;    // bytes of partial_path already held (resume)
+  uint64_t max_total = UINT64_MAX;  // a larger announced total is refused
+  uint32_t file_step = 0;       // the job's step code for a failed file operation
+};
+
+// Session mode only: the context's session key and ticket seal every chunk.
+ExchangeOutcome RunChunkedDownload(const ExchangeContext& context, ChunkedDownloadCommand* command,
+                                   const DownloadTarget& target, JobReporter* reporter);
 
 }  // namespace engine
 }  // namespace quill

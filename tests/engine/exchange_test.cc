@@ -5,6 +5,9 @@
 
 #include <httplib.h>
 
+#include <stdlib.h>
+
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <mutex>
@@ -14,6 +17,7 @@
 #include "engine/trace.h"
 #include "gtest/gtest.h"
 #include "platform/crypto.h"
+#include "platform/fault_file_system.h"
 #include "protocol/envelope.h"
 #include "protocol/message_type.h"
 #include "protocol/response_wrapper.h"
@@ -113,6 +117,7 @@ class ExchangeTest : public ::testing::Test {
       last_request_size_ = req.body.size();
       handler_(req, res);
     });
+    server_.set_tcp_nodelay(true);
     port_ = server_.bind_to_any_port("127.0.0.1");
     ASSERT_GT(port_, 0);
     thread_ = std::thread([this] { server_.listen_after_bind(); });
@@ -339,6 +344,148 @@ TEST_F(ExchangeTest, KeptConnectionIsReusedAcrossExchanges) {
     EXPECT_EQ(ExchangeOutcome::kDelivered, Run());
   }
   EXPECT_EQ(1u, client_ports.size());
+}
+
+
+// --- Chunked download: a file served 1000 bytes per request; request tag 1
+// is the offset, response tags 1 result, 2 total, 3 piece.
+class FileCommand : public ChunkedDownloadCommand {
+ public:
+  std::string RequestPath() const override { return "/cgi-bin/rb-bin/getmailattach"; }
+  bool EncodeChunk(uint64_t offset, protocol::WireMessage* m) override {
+    m->SetType(protocol::MessageType::GetMailAttach);
+    offsets.push_back(offset);
+    return m->Body().PutInt(1, static_cast<int32_t>(offset)) == 0;
+  }
+  bool DecodeChunk(const protocol::WireMessage& m, ChunkReply* r) override {
+    int32_t total = 0;
+    if (m.Body().GetInt(1, &r->result) != 0) return false;
+    if (r->result != 0) {
+      r->message = std::make_unique<CodeResult>(r->result);
+      return true;
+    }
+    ByteView piece;
+    if (m.Body().GetInt(2, &total) != 0 || m.Body().GetView(3, &piece) != 0) return false;
+    r->piece.assign(piece.data, piece.data + piece.size);
+    r->total = static_cast<uint64_t>(total);
+    return true;
+  }
+  std::unique_ptr<JobResult> Progress(uint64_t offset, uint64_t total) override {
+    progress.push_back(offset * 100 / total);
+    return std::make_unique<CodeResult>(0);
+  }
+  std::unique_ptr<JobResult> Finished(uint64_t) override { return std::make_unique<CodeResult>(0); }
+  std::vector<uint64_t> offsets;
+  std::vector<uint64_t> progress;
+};
+
+class ChunkedDownloadTest : public ExchangeTest {
+ protected:
+  void SetUp() override {
+    ExchangeTest::SetUp();
+    char tmpl[] = "/tmp/quill_download_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    file_ = Noise(3500);
+    target_.fs = &fs_;
+    target_.partial_path = dir_ + "/img.temp";
+    target_.final_path = dir_ + "/img";
+    target_.file_step = 102;
+    Serve(1000);
+  }
+  void TearDown() override {
+    std::system(("rm -rf " + dir_).c_str());
+    ExchangeTest::TearDown();
+  }
+  // Pieces of `piece` bytes; refuse_at: the offset answered with -5.
+  void Serve(size_t piece, int64_t refuse_at = -1, int32_t total_bias = 0) {
+    Reply([this, piece, refuse_at, total_bias](ByteView packed) {
+      protocol::WireMessage in;
+      EXPECT_EQ(0, in.Unpack(packed.data, static_cast<int64_t>(packed.size)));
+      int32_t offset = 0;
+      in.Body().GetInt(1, &offset);
+      protocol::WireMessage out;
+      out.SetType(protocol::MessageType::GetMailAttach);
+      out.Body().PutInt(1, offset == refuse_at ? -5 : 0);
+      out.Body().PutInt(2, static_cast<int32_t>(file_.size()) + total_bias);
+      const size_t start = std::min(file_.size(), static_cast<size_t>(offset));
+      const size_t n = std::min(piece, file_.size() - start);
+      out.Body().PutBytes(3, ByteView(file_.data() + start, n));
+      Bytes bytes;
+      EXPECT_EQ(0, out.Pack(&bytes));
+      return bytes;
+    });
+  }
+  ExchangeOutcome Download() { return RunChunkedDownload(context_, &command_, target_, &recorder_); }
+
+  std::string dir_;
+  Bytes file_;
+  FaultInjectingFileSystem fs_{DefaultFileSystem()};
+  DownloadTarget target_;
+  FileCommand command_;
+};
+
+TEST_F(ChunkedDownloadTest, PiecesLandAtTheirOffsetsAndTheFileIsRenamedAtTheEnd) {
+  EXPECT_EQ(ExchangeOutcome::kDelivered, Download());
+  EXPECT_EQ((std::vector<uint64_t>{0, 1000, 2000, 3000}), command_.offsets);
+  EXPECT_EQ((std::vector<uint64_t>{28, 57, 85}), command_.progress);
+  Bytes got;
+  ASSERT_TRUE(fs_.ReadFile(target_.final_path, &got));
+  EXPECT_EQ(file_, got);
+  EXPECT_FALSE(fs_.Exists(target_.partial_path));
+  ASSERT_TRUE(recorder_.result);
+  EXPECT_EQ(0, recorder_.result->ResultCode());
+}
+
+TEST_F(ChunkedDownloadTest, ResumesFromTheBytesHeld) {
+  ASSERT_TRUE(fs_.ReplaceAtomically(target_.partial_path, ByteView(file_.data(), 2000)));
+  target_.start_offset = 2000;
+  EXPECT_EQ(ExchangeOutcome::kDelivered, Download());
+  EXPECT_EQ((std::vector<uint64_t>{2000, 3000}), command_.offsets);
+  Bytes got;
+  ASSERT_TRUE(fs_.ReadFile(target_.final_path, &got));
+  EXPECT_EQ(file_, got);
+}
+
+TEST_F(ChunkedDownloadTest, RefusalFailureAndBadPiecesDeleteThePartialFile) {
+  Serve(1000, /*refuse_at=*/2000);
+  EXPECT_EQ(ExchangeOutcome::kDelivered, Download());
+  ASSERT_TRUE(recorder_.result);
+  EXPECT_EQ(-5, recorder_.result->ResultCode());
+  EXPECT_FALSE(fs_.Exists(target_.partial_path));
+  EXPECT_FALSE(fs_.Exists(target_.final_path));
+
+  // A piece of nothing before the total would ask for the same offset forever.
+  Serve(0);
+  recorder_ = Recorder();
+  EXPECT_EQ(ExchangeOutcome::kFailed, Download());
+  EXPECT_EQ(kStepDecodeBody, recorder_.step);
+  EXPECT_FALSE(fs_.Exists(target_.partial_path));
+
+  // A total the target does not allow.
+  Serve(1000);
+  target_.max_total = 100;
+  recorder_ = Recorder();
+  EXPECT_EQ(ExchangeOutcome::kFailed, Download());
+  EXPECT_EQ(kStepDecodeBody, recorder_.step);
+
+  // A write that fails is the job's file step.
+  target_.max_total = UINT64_MAX;
+  fs_.FailWrite(fs_.write_count() + 2);
+  recorder_ = Recorder();
+  EXPECT_EQ(ExchangeOutcome::kFailed, Download());
+  EXPECT_EQ(102u, recorder_.step);
+  EXPECT_FALSE(fs_.Exists(target_.partial_path));
+}
+
+TEST_F(ChunkedDownloadTest, AnExpiredSessionIsDeliveredAsMinusThree) {
+  Bytes wrapper;
+  ASSERT_EQ(0, protocol::WriteWrapper(-3, ByteView(), &wrapper));
+  ReplyRaw(200, std::string(wrapper.begin(), wrapper.end()));
+  EXPECT_EQ(ExchangeOutcome::kDelivered, Download());
+  ASSERT_TRUE(recorder_.result);
+  EXPECT_EQ(-3, recorder_.result->ResultCode());
+  EXPECT_FALSE(fs_.Exists(target_.partial_path));
 }
 
 }  // namespace

@@ -54,6 +54,15 @@ bool ReadHex(std::string_view s, mbedtls_mpi* out) {
   return mbedtls_mpi_read_string(out, 16, text.c_str()) == 0;
 }
 
+// An mbed TLS big number that frees itself.
+struct Mpi {
+  mbedtls_mpi v;
+  Mpi() { mbedtls_mpi_init(&v); }
+  ~Mpi() { mbedtls_mpi_free(&v); }
+  Mpi(const Mpi&) = delete;
+  Mpi& operator=(const Mpi&) = delete;
+};
+
 std::string WriteHex(const mbedtls_mpi& v) {
   char buf[2 * MBEDTLS_MPI_MAX_SIZE + 4];
   size_t n = 0;
@@ -93,21 +102,12 @@ RsaPublicKey::~RsaPublicKey() = default;
 RsaPublicKey::ParseStatus RsaPublicKey::Parse(std::string_view modulus_hex,
                                               std::string_view exponent_hex) {
   impl_.reset(new Impl);
-  mbedtls_mpi n, e;
-  mbedtls_mpi_init(&n);
-  mbedtls_mpi_init(&e);
-  ParseStatus status = ParseStatus::kOk;
-  if (!ReadHex(modulus_hex, &n)) {
-    status = ParseStatus::kBadModulus;
-  } else if (!ReadHex(exponent_hex, &e)) {
-    status = ParseStatus::kBadExponent;
-  } else if (mbedtls_rsa_import(&impl_->rsa, &n, nullptr, nullptr, nullptr, &e) == 0 &&
-             mbedtls_rsa_complete(&impl_->rsa) == 0) {
-    impl_->ready = true;
-  }
-  mbedtls_mpi_free(&n);
-  mbedtls_mpi_free(&e);
-  return status;
+  Mpi n, e;
+  if (!ReadHex(modulus_hex, &n.v)) return ParseStatus::kBadModulus;
+  if (!ReadHex(exponent_hex, &e.v)) return ParseStatus::kBadExponent;
+  impl_->ready = mbedtls_rsa_import(&impl_->rsa, &n.v, nullptr, nullptr, nullptr, &e.v) == 0 &&
+                 mbedtls_rsa_complete(&impl_->rsa) == 0;
+  return ParseStatus::kOk;
 }
 
 size_t RsaPublicKey::ModulusBytes() const {
@@ -123,6 +123,8 @@ bool RsaPublicKey::EncryptPkcs1(ByteView message, uint8_t* out) const {
 struct RsaKeyPair::Impl {
   mbedtls_rsa_context rsa;
   bool ready = false;
+  // Private operations update the blinding values inside `rsa`.
+  mutable std::mutex mu;
   Impl() { mbedtls_rsa_init(&rsa, MBEDTLS_RSA_PKCS_V15, 0); }
   ~Impl() { mbedtls_rsa_free(&rsa); }
 };
@@ -137,31 +139,50 @@ bool RsaKeyPair::Generate(unsigned bits) {
 }
 
 std::string RsaKeyPair::ModulusHex() const {
-  mbedtls_mpi n;
-  mbedtls_mpi_init(&n);
-  std::string hex;
-  if (impl_->ready &&
-      mbedtls_rsa_export(&impl_->rsa, &n, nullptr, nullptr, nullptr, nullptr) == 0) {
-    hex = WriteHex(n);
+  Mpi n;
+  if (!impl_->ready ||
+      mbedtls_rsa_export(&impl_->rsa, &n.v, nullptr, nullptr, nullptr, nullptr) != 0) {
+    return std::string();
   }
-  mbedtls_mpi_free(&n);
-  return hex;
+  return WriteHex(n.v);
 }
 
 std::string RsaKeyPair::ExponentHex() const {
-  mbedtls_mpi e;
-  mbedtls_mpi_init(&e);
-  std::string hex;
-  if (impl_->ready &&
-      mbedtls_rsa_export(&impl_->rsa, nullptr, nullptr, nullptr, nullptr, &e) == 0) {
-    hex = WriteHex(e);
+  Mpi e;
+  if (!impl_->ready ||
+      mbedtls_rsa_export(&impl_->rsa, nullptr, nullptr, nullptr, nullptr, &e.v) != 0) {
+    return std::string();
   }
-  mbedtls_mpi_free(&e);
-  return hex;
+  return WriteHex(e.v);
 }
 
 size_t RsaKeyPair::ModulusBytes() const {
   return impl_->ready ? mbedtls_rsa_get_len(&impl_->rsa) : 0;
+}
+
+bool RsaKeyPair::Export(RsaPrivateText* out) const {
+  if (!impl_->ready) return false;
+  Mpi n, p, q, d, e;
+  if (mbedtls_rsa_export(&impl_->rsa, &n.v, &p.v, &q.v, &d.v, &e.v) != 0) return false;
+  out->modulus = WriteHex(n.v);
+  out->public_exponent = WriteHex(e.v);
+  out->private_exponent = WriteHex(d.v);
+  out->prime1 = WriteHex(p.v);
+  out->prime2 = WriteHex(q.v);
+  return true;
+}
+
+bool RsaKeyPair::Import(const RsaPrivateText& text) {
+  impl_.reset(new Impl);
+  Mpi n, p, q, d, e;
+  if (!ReadHex(text.modulus, &n.v) || !ReadHex(text.prime1, &p.v) || !ReadHex(text.prime2, &q.v) ||
+      !ReadHex(text.private_exponent, &d.v) || !ReadHex(text.public_exponent, &e.v)) {
+    return false;
+  }
+  impl_->ready = mbedtls_rsa_import(&impl_->rsa, &n.v, &p.v, &q.v, &d.v, &e.v) == 0 &&
+                 mbedtls_rsa_complete(&impl_->rsa) == 0 &&
+                 mbedtls_rsa_check_privkey(&impl_->rsa) == 0;
+  return impl_->ready;
 }
 
 bool RsaKeyPair::DecryptPkcs1(ByteView block, Bytes* out) const {
@@ -169,6 +190,7 @@ bool RsaKeyPair::DecryptPkcs1(ByteView block, Bytes* out) const {
   if (k == 0 || block.size != k) return false;
   out->assign(k, 0);
   size_t n = 0;
+  std::lock_guard<std::mutex> lock(impl_->mu);
   if (mbedtls_rsa_pkcs1_decrypt(&impl_->rsa, RandomCallback, nullptr, MBEDTLS_RSA_PRIVATE, &n,
                                 block.data, out->data(), out->size()) != 0) {
     out->clear();

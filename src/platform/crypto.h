@@ -51,6 +51,16 @@ class RsaPublicKey {
   std::unique_ptr<Impl> impl_;
 };
 
+// The numbers of an RSA private key as upper-case hexadecimal texts, so the
+// service side can keep its key in a file.
+struct RsaPrivateText {
+  std::string modulus;           // N
+  std::string public_exponent;   // E
+  std::string private_exponent;  // D
+  std::string prime1;            // P
+  std::string prime2;            // Q
+};
+
 // An RSA key pair, for the service side and for tests.
 class RsaKeyPair {
  public:
@@ -67,6 +77,12 @@ class RsaKeyPair {
   std::string ExponentHex() const;
 
   size_t ModulusBytes() const;
+
+  // The key's numbers; false before Generate or Import.
+  bool Export(RsaPrivateText* out) const;
+  // Replaces the key by the given numbers. False, leaving no usable key, when
+  // a text is not hexadecimal or the numbers do not form a valid private key.
+  bool Import(const RsaPrivateText& text);
 
   // RSAES-PKCS1-v1_5 decryption of one k-byte block. False on a block of the
   // wrong size or with invalid padding.

@@ -53,6 +53,34 @@ TEST(Crypto, EncryptThenPrivateDecrypt) {
   EXPECT_FALSE(pair.DecryptPkcs1(block, &plain));
 }
 
+TEST(Crypto, KeyPairSurvivesExportAndImport) {
+  RsaKeyPair pair;
+  ASSERT_TRUE(pair.Generate(1024));
+  RsaPrivateText text;
+  ASSERT_TRUE(pair.Export(&text));
+  RsaKeyPair copy;
+  ASSERT_TRUE(copy.Import(text));
+  EXPECT_EQ(copy.ModulusHex(), pair.ModulusHex());
+  RsaPublicKey pub;
+  ASSERT_EQ(pub.Parse(pair.ModulusHex(), pair.ExponentHex()), RsaPublicKey::ParseStatus::kOk);
+  Bytes block(128);
+  ASSERT_TRUE(pub.EncryptPkcs1(ByteView(std::string("kept key")), block.data()));
+  Bytes plain;
+  ASSERT_TRUE(copy.DecryptPkcs1(block, &plain));
+  EXPECT_EQ(ByteView(plain).ToString(), "kept key");
+
+  // Numbers that do not belong together are no key at all.
+  RsaPrivateText broken = text;
+  broken.prime1 = text.prime2;
+  EXPECT_FALSE(copy.Import(broken));
+  EXPECT_EQ(copy.ModulusBytes(), 0u);
+  broken = text;
+  broken.private_exponent = "XYZ";
+  EXPECT_FALSE(copy.Import(broken));
+  RsaKeyPair empty;
+  EXPECT_FALSE(empty.Export(&text));
+}
+
 }  // namespace
 }  // namespace crypto
 }  // namespace quill

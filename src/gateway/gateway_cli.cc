@@ -1,0 +1,171 @@
+#include "gateway/gateway_cli.h"
+
+#include <charconv>
+
+namespace quill {
+namespace gateway {
+namespace {
+
+bool ParseNumber(std::string_view text, uint64_t max, uint64_t* out) {
+  int base = 10;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    base = 16;
+    text.remove_prefix(2);
+  }
+  if (text.empty()) return false;
+  const char* end = text.data() + text.size();
+  auto [ptr, ec] = std::from_chars(text.data(), end, *out, base);
+  return ec == std::errc() && ptr == end && *out <= max;
+}
+
+bool IsHostText(std::string_view host) {
+  if (host.empty() || host.size() > 253) return false;
+  for (char c : host) {
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    c == '.' || c == '-' || c == ':';
+    if (!ok) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ParseGatewayCommandLine(const std::vector<std::string>& args, GatewayCommandLine* out,
+                             std::string* error) {
+  *out = GatewayCommandLine();
+  std::vector<std::string> positional;
+  bool have_uin = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a.size() < 2 || a.compare(0, 2, "--") != 0) {
+      positional.push_back(a);
+      continue;
+    }
+    if (i + 1 >= args.size()) {
+      *error = a + " needs a value";
+      return false;
+    }
+    const std::string& v = args[++i];
+    uint64_t n = 0;
+    if (a == "--state") {
+      out->options.state_dir = v;
+    } else if (a == "--host") {
+      if (!IsHostText(v)) {
+        *error = "--host: not a host name or address: " + v;
+        return false;
+      }
+      out->options.host = v;
+    } else if (a == "--port") {
+      if (!ParseNumber(v, 65535, &n)) {
+        *error = "--port: not a port from 0 to 65535: " + v;
+        return false;
+      }
+      out->options.port = static_cast<int>(n);
+    } else if (a == "--min-version") {
+      if (!ParseNumber(v, 0xFFFFFFFFu, &n)) {
+        *error = "--min-version: not a version number: " + v;
+        return false;
+      }
+      out->options.min_client_version = static_cast<uint32_t>(n);
+    } else if (a == "--session-seconds") {
+      if (!ParseNumber(v, 365u * 24 * 3600, &n) || n == 0) {
+        *error = "--session-seconds: not a number of seconds: " + v;
+        return false;
+      }
+      out->options.session_lifetime = std::chrono::seconds(n);
+    } else if (a == "--fault") {
+      std::pair<std::string, Fault> f;
+      if (!ParseFaultSpec(v, &f.first, &f.second)) {
+        *error = "--fault: expected COMMAND=MODE[:ARG] with MODE drop, garbage, http500, "
+                 "delay:MS, expire or result:CODE: " + v;
+        return false;
+      }
+      out->faults.push_back(f);
+    } else if (a == "--uin") {
+      if (!ParseNumber(v, 0xFFFFFFFFu, &n) || n == 0) {
+        *error = "--uin: not an account number from 1 to 4294967295: " + v;
+        return false;
+      }
+      out->account.uin = static_cast<uint32_t>(n);
+      have_uin = true;
+    } else if (a == "--address") {
+      out->account.address = v;
+    } else if (a == "--nickname") {
+      out->account.nickname = v;
+    } else {
+      *error = "unknown option " + a;
+      return false;
+    }
+  }
+  if (out->options.state_dir.empty()) {
+    *error = "--state DIR is required";
+    return false;
+  }
+  if (positional.empty()) {
+    if (have_uin || !out->account.address.empty() || !out->account.nickname.empty()) {
+      *error = "--uin, --address and --nickname belong to add-account";
+      return false;
+    }
+    return true;
+  }
+  if (positional[0] != "add-account" || positional.size() != 3) {
+    *error = "expected no command, or add-account NAME PASSWORD";
+    return false;
+  }
+  if (!have_uin) {
+    *error = "add-account needs --uin N";
+    return false;
+  }
+  out->add_account = true;
+  out->account.name = positional[1];
+  out->password = positional[2];
+  out->account.password_digest = PasswordDigestText(out->password);
+  return true;
+}
+
+int AddAccountCommand(FileSystem* fs, const GatewayCommandLine& cl, std::ostream& out,
+                      std::ostream& err) {
+  const std::string& dir = cl.options.state_dir;
+  AccountBook book;
+  std::string error;
+  if (!book.Load(fs, AccountsPath(dir), &error) || !book.Add(cl.account, &error)) {
+    err << "quillpost-gateway: " << error << "\n";
+    return kGatewayExitFailed;
+  }
+  const std::string maildir = MaildirPath(dir, cl.account.name);
+  for (const char* sub : {"/cur", "/new", "/tmp"}) {
+    if (!fs->MakeDirs(maildir + sub)) {
+      err << "quillpost-gateway: " << maildir << sub << ": cannot be created\n";
+      return kGatewayExitFailed;
+    }
+  }
+  if (!book.Save(fs, AccountsPath(dir))) {
+    err << "quillpost-gateway: " << AccountsPath(dir) << ": cannot be written\n";
+    return kGatewayExitFailed;
+  }
+  out << "account " << cl.account.name << " (uin " << cl.account.uin << "), mailbox " << maildir
+      << "\n";
+  return kGatewayExitOk;
+}
+
+ControlResult ApplyControlLine(std::string_view line, FaultPlan* faults, std::string* error) {
+  while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.remove_suffix(1);
+  if (line == "quit") return ControlResult::kQuit;
+  if (line == "clear") {
+    faults->ClearAll();
+    return ControlResult::kApplied;
+  }
+  constexpr std::string_view kFault = "fault ";
+  std::string command;
+  Fault fault;
+  if (line.substr(0, kFault.size()) == kFault &&
+      ParseFaultSpec(line.substr(kFault.size()), &command, &fault)) {
+    faults->Set(command, fault);
+    return ControlResult::kApplied;
+  }
+  *error = "expected \"fault COMMAND=MODE[:ARG]\", \"clear\" or \"quit\"";
+  return ControlResult::kBad;
+}
+
+}  // namespace gateway
+}  // namespace quill

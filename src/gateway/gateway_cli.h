@@ -1,0 +1,56 @@
+// The command line of quillpost-gateway:
+//
+//   quillpost-gateway --state DIR [--host H] [--port N] [--min-version V]
+//                     [--session-seconds S] [--fault COMMAND=MODE[:ARG]]...
+//   quillpost-gateway --state DIR add-account NAME PASSWORD --uin N
+//                     [--address A] [--nickname TEXT]
+//
+// While serving, lines on standard input change the faults:
+//   fault COMMAND=MODE[:ARG]   set (MODE "none" clears that command)
+//   clear                      clear every fault
+//   quit                       stop serving
+#ifndef QUILL_GATEWAY_GATEWAY_CLI_H_
+#define QUILL_GATEWAY_GATEWAY_CLI_H_
+
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "gateway/account_book.h"
+#include "gateway/fault_plan.h"
+#include "gateway/gateway_server.h"
+#include "platform/file_system.h"
+
+namespace quill {
+namespace gateway {
+
+constexpr int kGatewayExitOk = 0;
+constexpr int kGatewayExitFailed = 1;
+constexpr int kGatewayExitUsage = 2;
+
+struct GatewayCommandLine {
+  GatewayOptions options;                               // --state, --host, --port, ...
+  std::vector<std::pair<std::string, Fault>> faults;    // --fault, in order
+  bool add_account = false;                             // the add-account form
+  GatewayAccount account;                               // add-account: name, uin, texts
+  std::string password;                                 // add-account: the typed password
+};
+
+// False with a message for anything the usage above does not allow.
+bool ParseGatewayCommandLine(const std::vector<std::string>& args, GatewayCommandLine* out,
+                             std::string* error);
+
+// Adds the account to the state directory and creates its Maildir with
+// "cur", "new" and "tmp".
+int AddAccountCommand(FileSystem* fs, const GatewayCommandLine& cl, std::ostream& out,
+                      std::ostream& err);
+
+enum class ControlResult { kApplied, kQuit, kBad };
+ControlResult ApplyControlLine(std::string_view line, FaultPlan* faults, std::string* error);
+
+}  // namespace gateway
+}  // namespace quill
+
+#endif  // QUILL_GATEWAY_GATEWAY_CLI_H_

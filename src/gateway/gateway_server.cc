@@ -52,7 +52,14 @@ std::string MaildirPath(const std::string& state_dir, const std::string& account
 }
 
 GatewayServer::GatewayServer(GatewayOptions options, FileSystem* fs)
-    : options_(std::move(options)), fs_(fs), sessions_(options_.session_lifetime) {}
+    : options_(std::move(options)),
+      fs_(fs),
+      sessions_(options_.session_lifetime),
+      mailboxes_(fs, options_.state_dir) {
+  commands_["sync"] = std::make_unique<SyncCommand>(&mailboxes_);
+  commands_["getmailbrief"] = std::make_unique<BriefCommand>(&mailboxes_);
+  commands_["getmailbody"] = std::make_unique<BodyCommand>(&mailboxes_);
+}
 
 GatewayServer::~GatewayServer() { Stop(); }
 

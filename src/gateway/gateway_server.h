@@ -32,6 +32,7 @@
 #include "gateway/auth_service.h"
 #include "gateway/client_config.h"
 #include "gateway/fault_plan.h"
+#include "gateway/mail_commands.h"
 #include "gateway/session_command.h"
 #include "gateway/session_table.h"
 #include "platform/crypto.h"
@@ -76,7 +77,8 @@ class GatewayServer {
   GatewayServer(const GatewayServer&) = delete;
   GatewayServer& operator=(const GatewayServer&) = delete;
 
-  // Adds a session command; only before Start.
+  // Adds a session command, or replaces a built-in one (sync,
+  // getmailbrief, getmailbody); only before Start.
   void AddSessionCommand(const std::string& name, std::unique_ptr<SessionCommand> command);
 
   // Loads (or creates) the state, binds, writes "client.cfg" and serves on
@@ -109,6 +111,7 @@ class GatewayServer {
   SessionTable sessions_;
   FaultPlan faults_;
   std::unique_ptr<AuthService> auth_;  // made in Start
+  MailboxSet mailboxes_;            // the accounts' Maildirs
   std::map<std::string, std::unique_ptr<SessionCommand>> commands_;  // fixed while serving
   ClientConfig client_config_;      // written in Start
   int port_ = 0;                    // bound port

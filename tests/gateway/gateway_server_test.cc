@@ -15,7 +15,7 @@
 #include "protocol/envelope.h"
 #include "protocol/message_heads.h"
 #include "protocol/response_wrapper.h"
-#include "tests/gateway/temp_dir.h"
+#include "tests/gateway/gateway_harness.h"
 
 namespace quill {
 namespace gateway {
@@ -42,111 +42,37 @@ class FillerCommand : public SessionCommand {
   std::string last_account;  // written on request threads; read after the reply
 };
 
-class GatewayServerTest : public ::testing::Test {
+class GatewayServerTest : public GatewayHarness {
  protected:
   void SetUp() override {
-    GatewayCommandLineAccount("alice", "secret", 10001);
+    AddAccount("alice", "secret", 10001);
+    before_start_ = [this](GatewayServer* server) {
+      auto filler = std::make_unique<FillerCommand>();
+      filler_ = filler.get();
+      server->AddSessionCommand("getmailbrief", std::move(filler));
+    };
     GatewayOptions options;
-    options.state_dir = dir_.path();
     options.min_client_version = 0x10030;
-    server_ = std::make_unique<GatewayServer>(options);
-    auto filler = std::make_unique<FillerCommand>();
-    filler_ = filler.get();
-    server_->AddSessionCommand("getmailbrief", std::move(filler));
-    std::string why;
-    ASSERT_TRUE(server_->Start(&why)) << why;
-    http_ = std::make_unique<httplib::Client>("127.0.0.1", server_->port());
+    StartGateway(options);
   }
 
-  void GatewayCommandLineAccount(const std::string& name, const std::string& password,
-                                 uint32_t uin) {
-    AccountBook book;
-    std::string why;
-    GatewayAccount a{name, PasswordDigestText(password), uin, name + "@example.com", "昵称"};
-    ASSERT_TRUE(book.Load(DefaultFileSystem(), AccountsPath(dir_.path()), &why));
-    ASSERT_TRUE(book.Add(a, &why));
-    ASSERT_TRUE(book.Save(DefaultFileSystem(), AccountsPath(dir_.path())));
-    ASSERT_TRUE(DefaultFileSystem()->MakeDirs(MaildirPath(dir_.path(), name) + "/cur"));
-  }
-
-  // POSTs a body; the HTTP status and the response body.
-  int Post(const std::string& command, const Bytes& body, std::string* out) {
-    auto res = http_->Post(("/cgi-bin/rb-bin/" + command).c_str(),
-                           std::string(body.begin(), body.end()), "application/octet-stream");
-    if (!res) return -1;
-    *out = res->body;
-    return res->status;
-  }
-
-  // A login request built by hand: tags 1..5 as the client sends them.
-  Bytes LoginRequest(const std::string& account, const std::string& digest,
-                     uint32_t version = 0x10030) {
-    protocol::WireMessage m;
-    m.SetType(protocol::MessageType::Auth);
-    m.SetFlag(0);
-    const Bytes device(16, 0xA5);
-    EXPECT_EQ(m.Body().PutBytes(1, ByteView(account)), CodecOk);
-    EXPECT_EQ(m.Body().PutBytes(2, ByteView(digest)), CodecOk);
-    EXPECT_EQ(m.Body().PutUInt(3, version), CodecOk);
-    EXPECT_EQ(m.Body().PutBytes(4, ByteView(std::string("PocketPC"))), CodecOk);
-    EXPECT_EQ(m.Body().PutBytes(5, ByteView(device)), CodecOk);
-    Bytes packed;
-    EXPECT_EQ(m.Pack(&packed), CodecOk);
-    protocol::RequestKeys keys;
-    const ClientConfig& c = server_->client_config();
-    keys.public_key = {c.modulus_hex, c.exponent_hex};
-    EXPECT_EQ(protocol::WrapRequest(&packed, keys), protocol::kEnvOk);
-    return packed;
-  }
-
-  // Opens a login answer with the key the client derives from `digest`.
-  int32_t OpenLoginAnswer(const std::string& body, const std::string& digest,
-                          protocol::WireMessage* message, protocol::ServerTicket* ticket) {
-    Bytes b(body.begin(), body.end());
-    int32_t result = -99;
-    const std::string key = protocol::NarrowLoginKey(Utf8ToUtf16(digest));
-    EXPECT_EQ(protocol::UnwrapResponse(&b, ByteView(key), ticket, &result), protocol::kEnvOk);
-    if (result == 0) {
-      EXPECT_EQ(message->Unpack(b.data(), static_cast<int64_t>(b.size())), CodecOk);
-    }
-    return result;
-  }
-
-  // Signs alice in; her session key and ticket.
-  void SignIn(std::string* session_key, protocol::ServerTicket* ticket) {
-    const std::string digest = PasswordDigestText("secret");
-    std::string body;
-    ASSERT_EQ(Post("auth", LoginRequest("alice", digest), &body), 200);
-    protocol::WireMessage answer;
-    ASSERT_EQ(OpenLoginAnswer(body, digest, &answer, ticket), 0);
-    ASSERT_EQ(answer.Body().GetString(2, session_key), CodecOk);
-  }
-
-  Bytes SessionRequest(int32_t filler, const std::string& key, protocol::ServerTicket* ticket) {
+  // A filler request for `n` bytes, sealed with the session key and the
+  // given ticket.
+  Bytes FillerRequest(int32_t n, protocol::ServerTicket* ticket) {
     protocol::WireMessage m;
     m.SetType(protocol::MessageType::GetMailBrief);
-    EXPECT_EQ(m.Body().PutInt(1, filler), CodecOk);
+    EXPECT_EQ(m.Body().PutInt(1, n), CodecOk);
     Bytes packed;
     EXPECT_EQ(m.Pack(&packed), CodecOk);
     protocol::RequestKeys keys;
     keys.use_session = true;
-    keys.session_key = ByteView(key);
+    keys.session_key = ByteView(session_key_);
     keys.ticket = ticket;
     EXPECT_EQ(protocol::WrapRequest(&packed, keys), protocol::kEnvOk);
     return packed;
   }
 
-  static int32_t WrapperResult(const std::string& body) {
-    int32_t result = -99;
-    Bytes payload;
-    if (protocol::ReadWrapper(ByteView(body), &result, &payload) != protocol::kEnvOk) return -99;
-    return result;
-  }
-
-  TempDir dir_;
-  std::unique_ptr<GatewayServer> server_;
   FillerCommand* filler_ = nullptr;
-  std::unique_ptr<httplib::Client> http_;
 };
 
 TEST_F(GatewayServerTest, OnlyPostsToKnownCommandsAreServed) {
@@ -252,10 +178,11 @@ TEST_F(GatewayServerTest, RequestsThatCannotBeOpenedGetTheFailedWrapper) {
 }
 
 TEST_F(GatewayServerTest, SessionRequestsNeedALiveTicketAndExpireOnDemand) {
-  std::string key, body;
-  protocol::ServerTicket ticket;
-  SignIn(&key, &ticket);
-  ASSERT_EQ(Post("getmailbrief", SessionRequest(100, key, &ticket), &body), 200);
+  std::string body;
+  SignIn("alice", "secret");
+  const std::string key = session_key_;
+  protocol::ServerTicket& ticket = ticket_;
+  ASSERT_EQ(Post("getmailbrief", FillerRequest(100, &ticket), &body), 200);
   Bytes b(body.begin(), body.end());
   int32_t result = -99;
   ASSERT_EQ(protocol::UnwrapResponse(&b, ByteView(key), &ticket, &result), protocol::kEnvOk);
@@ -263,27 +190,28 @@ TEST_F(GatewayServerTest, SessionRequestsNeedALiveTicketAndExpireOnDemand) {
   EXPECT_EQ(filler_->last_account, "alice");
 
   protocol::ServerTicket none;
-  ASSERT_EQ(Post("getmailbrief", SessionRequest(1, key, &none), &body), 200);
+  ASSERT_EQ(Post("getmailbrief", FillerRequest(1, &none), &body), 200);
   EXPECT_EQ(WrapperResult(body), protocol::kSessionKeyError);
   // The -3 wrapper, byte for byte: the signed bytes 1 + 4 - 3 - 1 - 1 - 1
   // sum to -1, so the checksum is 0.
   EXPECT_EQ(HexEncode(ByteView(body)), "8101000006000000000000000104FDFFFFFF");
 
   server_->faults()->Set("getmailbrief", {FaultMode::kExpire, 0});
-  ASSERT_EQ(Post("getmailbrief", SessionRequest(1, key, &ticket), &body), 200);
+  ASSERT_EQ(Post("getmailbrief", FillerRequest(1, &ticket), &body), 200);
   EXPECT_EQ(WrapperResult(body), protocol::kSessionKeyError);
   server_->faults()->ClearAll();
-  ASSERT_EQ(Post("getmailbrief", SessionRequest(1, key, &ticket), &body), 200);
+  ASSERT_EQ(Post("getmailbrief", FillerRequest(1, &ticket), &body), 200);
   EXPECT_EQ(WrapperResult(body), protocol::kSessionKeyError);  // gone for good
   EXPECT_EQ(server_->sessions()->size(), 0u);
 }
 
 TEST_F(GatewayServerTest, ResultFaultAndResponseLimit) {
-  std::string key, body;
-  protocol::ServerTicket ticket;
-  SignIn(&key, &ticket);
+  std::string body;
+  SignIn("alice", "secret");
+  const std::string key = session_key_;
+  protocol::ServerTicket& ticket = ticket_;
   server_->faults()->Set("all", {FaultMode::kResult, -10});
-  ASSERT_EQ(Post("getmailbrief", SessionRequest(5, key, &ticket), &body), 200);
+  ASSERT_EQ(Post("getmailbrief", FillerRequest(5, &ticket), &body), 200);
   Bytes b(body.begin(), body.end());
   int32_t result = -99;
   ASSERT_EQ(protocol::UnwrapResponse(&b, ByteView(key), &ticket, &result), protocol::kEnvOk);
@@ -295,10 +223,10 @@ TEST_F(GatewayServerTest, ResultFaultAndResponseLimit) {
   server_->faults()->ClearAll();
 
   // Incompressible filler beyond the limit is never sent.
-  ASSERT_EQ(Post("getmailbrief", SessionRequest(20000, key, &ticket), &body), 200);
+  ASSERT_EQ(Post("getmailbrief", FillerRequest(20000, &ticket), &body), 200);
   EXPECT_LE(body.size(), kMaxResponseBytes);
   EXPECT_EQ(WrapperResult(body), 0);
-  ASSERT_EQ(Post("getmailbrief", SessionRequest(21000, key, &ticket), &body), 200);
+  ASSERT_EQ(Post("getmailbrief", FillerRequest(21000, &ticket), &body), 200);
   EXPECT_EQ(WrapperResult(body), kWrapperRequestFailed);
 }
 

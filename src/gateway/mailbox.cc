@@ -1,0 +1,327 @@
+#include "gateway/mailbox.h"
+
+#include <algorithm>
+#include <charconv>
+#include <set>
+#include <string_view>
+
+namespace quill {
+namespace gateway {
+namespace {
+
+constexpr char kStateHeader[] = "QUILLMAILBOX 1";
+constexpr char kInboxName[] = "收件箱";
+
+std::vector<std::string_view> SplitTabs(std::string_view line) {
+  std::vector<std::string_view> out;
+  size_t start = 0;
+  for (;;) {
+    const size_t tab = line.find('\t', start);
+    out.push_back(line.substr(start, tab == std::string_view::npos ? tab : tab - start));
+    if (tab == std::string_view::npos) return out;
+    start = tab + 1;
+  }
+}
+
+bool ToU32(std::string_view s, uint32_t* out) {
+  if (s.empty()) return false;
+  auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), *out);
+  return ec == std::errc() && p == s.data() + s.size();
+}
+
+// "unique:2,FLAGS" -> unique and FLAGS; a name without ":2," has no flags.
+void SplitInfo(const std::string& name, std::string* unique, std::string* flags) {
+  const size_t colon = name.find(":2,");
+  *unique = name.substr(0, colon);
+  *flags = colon == std::string::npos ? std::string() : name.substr(colon + 3);
+}
+
+std::string FolderPrefix(const std::string& dir) { return dir.empty() ? "" : dir + "/"; }
+
+}  // namespace
+
+// What one listing of the Maildir found.
+struct Mailbox::Listing {
+  std::vector<std::string> folder_dirs;  // "" first, then ".Name" in name order
+  // unique -> (folder dir, unread, path), in folder then file-name order.
+  struct Found {
+    std::string dir;
+    bool unread;
+    std::string path;
+  };
+  std::vector<std::pair<std::string, Found>> mails;
+};
+
+Mailbox::Mailbox(FileSystem* fs, std::string maildir) : fs_(fs), maildir_(std::move(maildir)) {}
+
+std::string Mailbox::StatePath() const {
+  return maildir_.substr(0, maildir_.rfind('/') + 1) + "mailbox.state";
+}
+
+bool Mailbox::ListLocked(Listing* out) const {
+  std::vector<std::string> names;
+  if (!fs_->ListPrefix(maildir_, "", &names)) return false;
+  out->folder_dirs.push_back("");
+  for (const std::string& n : names) {
+    if (n.size() > 1 && n[0] == '.' && fs_->Exists(maildir_ + "/" + n + "/cur")) {
+      out->folder_dirs.push_back(n);
+    }
+  }
+  for (const std::string& dir : out->folder_dirs) {
+    for (const char* sub : {"cur", "new"}) {
+      const std::string rel = FolderPrefix(dir) + sub;
+      std::vector<std::string> files;
+      if (!fs_->ListPrefix(maildir_ + "/" + rel, "", &files)) {
+        if (dir.empty()) return false;  // the inbox itself must be readable
+        continue;
+      }
+      for (const std::string& f : files) {
+        // Hidden files are not mail; TAB and line breaks cannot be kept in
+        // the state file.
+        if (f[0] == '.' || f.find_first_of("\t\n\r") != std::string::npos) continue;
+        std::string unique, flags;
+        SplitInfo(f, &unique, &flags);
+        const bool unread = std::string_view(sub) == "new" || flags.find('S') == std::string::npos;
+        out->mails.push_back({unique, {dir, unread, rel + "/" + f}});
+      }
+    }
+  }
+  return true;
+}
+
+void Mailbox::AppendLocked(JournalEntry::Kind kind, uint32_t id) {
+  JournalEntry e;
+  e.seq = static_cast<uint32_t>(journal_.size() + 1);
+  e.kind = kind;
+  e.id = id;
+  journal_.push_back(e);
+}
+
+bool Mailbox::Refresh() {
+  std::lock_guard<std::mutex> lock(mu_);
+  if (!loaded_) {
+    loaded_ = true;
+    LoadStateLocked();
+  }
+  Listing listing;
+  if (!ListLocked(&listing)) return false;
+  const size_t journal_before = journal_.size();
+
+  // Folders: the inbox always exists; subfolders keep the id of their dir.
+  std::map<std::string, uint32_t> folder_by_dir;
+  for (const auto& [id, f] : folders_) folder_by_dir[f.dir] = id;
+  std::set<uint32_t> live_folders;
+  for (const std::string& dir : listing.folder_dirs) {
+    auto it = folder_by_dir.find(dir);
+    uint32_t id;
+    if (it != folder_by_dir.end()) {
+      id = it->second;
+    } else {
+      id = dir.empty() ? kInboxFolderId : next_folder_id_++;
+      folders_[id] = MailboxFolder{id, dir.empty() ? kInboxName : dir.substr(1), dir};
+      folder_by_dir[dir] = id;
+      AppendLocked(JournalEntry::kAddFolder, id);
+    }
+    live_folders.insert(id);
+  }
+
+  // Mails: matched by unique name, wherever they moved.
+  std::set<uint32_t> live_mails;
+  for (const auto& [unique, found] : listing.mails) {
+    const uint32_t folder = folder_by_dir[found.dir];
+    auto known = by_unique_.find(unique);
+    if (known == by_unique_.end()) {
+      const uint32_t sid = next_server_id_++;
+      mails_[sid] = MailboxMail{sid, folder, found.unread, unique, found.path};
+      by_unique_[unique] = sid;
+      AppendLocked(JournalEntry::kAddMail, sid);
+      live_mails.insert(sid);
+      continue;
+    }
+    if (!live_mails.insert(known->second).second) continue;  // the same name twice: keep the first
+    MailboxMail& m = mails_[known->second];
+    m.path = found.path;
+    if (m.folder_id != folder || m.unread != found.unread) {
+      m.folder_id = folder;
+      m.unread = found.unread;
+      AppendLocked(JournalEntry::kUpdateMail, m.server_id);
+    }
+  }
+  for (auto it = mails_.begin(); it != mails_.end();) {
+    if (live_mails.count(it->first) != 0) {
+      ++it;
+      continue;
+    }
+    AppendLocked(JournalEntry::kDelMail, it->first);
+    by_unique_.erase(it->second.unique);
+    heads_.erase(it->first);
+    it = mails_.erase(it);
+  }
+  for (auto it = folders_.begin(); it != folders_.end();) {
+    if (live_folders.count(it->first) != 0) {
+      ++it;
+      continue;
+    }
+    AppendLocked(JournalEntry::kDelFolder, it->first);
+    it = folders_.erase(it);
+  }
+  if (journal_.size() != journal_before) SaveStateLocked();
+  return true;
+}
+
+std::vector<JournalEntry> Mailbox::EntriesAfter(int64_t key) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  std::vector<JournalEntry> out;
+  if (key > 0 && key <= static_cast<int64_t>(journal_.size())) {
+    out.assign(journal_.begin() + key, journal_.end());
+    return out;
+  }
+  // From the beginning: what exists now, as additions, in journal order.
+  for (const JournalEntry& e : journal_) {
+    if ((e.kind == JournalEntry::kAddFolder && folders_.count(e.id) != 0) ||
+        (e.kind == JournalEntry::kAddMail && mails_.count(e.id) != 0)) {
+      out.push_back(e);
+    }
+  }
+  return out;
+}
+
+uint32_t Mailbox::newest_key() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return static_cast<uint32_t>(journal_.size());
+}
+
+bool Mailbox::FindFolder(uint32_t id, MailboxFolder* out) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  auto it = folders_.find(id);
+  if (it == folders_.end()) return false;
+  *out = it->second;
+  return true;
+}
+
+bool Mailbox::FindMail(uint32_t server_id, MailboxMail* out) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  auto it = mails_.find(server_id);
+  if (it == mails_.end()) return false;
+  *out = it->second;
+  return true;
+}
+
+bool Mailbox::ReadMail(uint32_t server_id, ParsedMail* out) const {
+  MailboxMail mail;
+  if (!FindMail(server_id, &mail)) return false;
+  std::unique_ptr<File> f = fs_->Open(maildir_ + "/" + mail.path, FileSystem::OpenMode::kRead);
+  uint64_t size = 0;
+  if (f == nullptr || !f->Size(&size)) return false;
+  std::string text(static_cast<size_t>(std::min<uint64_t>(size, kMaxMailFileBytes)), '\0');
+  size_t got = 0;
+  if (!f->ReadAt(0, text.data(), text.size(), &got)) return false;
+  text.resize(got);
+  *out = ParseMail(text);
+  return true;
+}
+
+bool Mailbox::ReadHead(uint32_t server_id, MailHead* out) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    auto it = heads_.find(server_id);
+    if (it != heads_.end()) {
+      *out = it->second;
+      return true;
+    }
+  }
+  ParsedMail mail;
+  if (!ReadMail(server_id, &mail)) return false;
+  out->subject = std::move(mail.subject);
+  out->from = std::move(mail.from);
+  out->date = mail.date;
+  std::lock_guard<std::mutex> lock(mu_);
+  heads_[server_id] = *out;
+  return true;
+}
+
+bool Mailbox::DeleteMail(uint32_t server_id) {
+  MailboxMail mail;
+  if (!FindMail(server_id, &mail)) return true;
+  return fs_->Delete(maildir_ + "/" + mail.path);
+}
+
+bool Mailbox::SetUnread(uint32_t server_id, bool unread) {
+  MailboxMail mail;
+  if (!FindMail(server_id, &mail) || mail.unread == unread) return true;
+  const size_t slash = mail.path.rfind('/');
+  std::string unique, flags;
+  SplitInfo(mail.path.substr(slash + 1), &unique, &flags);
+  flags.erase(std::remove(flags.begin(), flags.end(), 'S'), flags.end());
+  if (!unread) {
+    flags += 'S';
+    std::sort(flags.begin(), flags.end());  // Maildir flags are kept in ASCII order
+  }
+  const std::string folder_dir = mail.path.substr(0, mail.path.rfind('/', slash - 1) + 1);
+  const std::string target = folder_dir + "cur/" + unique + ":2," + flags;
+  return fs_->Rename(maildir_ + "/" + mail.path, maildir_ + "/" + target);
+}
+
+bool Mailbox::LoadStateLocked() {
+  Bytes data;
+  if (!fs_->ReadFile(StatePath(), &data)) return false;
+  const std::string text = ByteView(data).ToString();
+  std::vector<std::string_view> lines;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.emplace_back(text.data() + start, end - start);
+    start = end + 1;
+  }
+  // Anything unreadable: start afresh from the Maildir, keeping the old file.
+  auto reset = [this] {
+    folders_.clear();
+    mails_.clear();
+    by_unique_.clear();
+    journal_.clear();
+    next_server_id_ = 1;
+    next_folder_id_ = kFirstSubfolderId;
+    fs_->Rename(StatePath(), StatePath() + ".bad");
+    return false;
+  };
+  if (lines.empty() || lines[0] != kStateHeader) return reset();
+  for (size_t i = 1; i < lines.size(); ++i) {
+    const std::vector<std::string_view> f = SplitTabs(lines[i]);
+    uint32_t a = 0, b = 0, c = 0;
+    if (f[0] == "N" && f.size() == 3 && ToU32(f[1], &a) && ToU32(f[2], &b)) {
+      next_server_id_ = a;
+      next_folder_id_ = b;
+    } else if (f[0] == "F" && f.size() == 4 && ToU32(f[1], &a)) {
+      folders_[a] = MailboxFolder{a, std::string(f[3]), std::string(f[2])};
+    } else if (f[0] == "M" && f.size() == 6 && ToU32(f[1], &a) && ToU32(f[2], &b) &&
+               ToU32(f[3], &c) && a < next_server_id_) {
+      mails_[a] = MailboxMail{a, b, c != 0, std::string(f[4]), std::string(f[5])};
+      by_unique_[std::string(f[4])] = a;
+    } else if (f[0] == "J" && f.size() == 3 && ToU32(f[1], &a) && ToU32(f[2], &b) && a >= 1 &&
+               a <= JournalEntry::kDelMail) {
+      AppendLocked(static_cast<JournalEntry::Kind>(a), b);
+    } else {
+      return reset();
+    }
+  }
+  return true;
+}
+
+bool Mailbox::SaveStateLocked() {
+  std::string text = std::string(kStateHeader) + "\nN\t" + std::to_string(next_server_id_) + "\t" +
+                     std::to_string(next_folder_id_) + "\n";
+  for (const auto& [id, f] : folders_) {
+    text += "F\t" + std::to_string(id) + "\t" + f.dir + "\t" + f.name + "\n";
+  }
+  for (const auto& [id, m] : mails_) {
+    text += "M\t" + std::to_string(id) + "\t" + std::to_string(m.folder_id) + "\t" +
+            (m.unread ? "1" : "0") + "\t" + m.unique + "\t" + m.path + "\n";
+  }
+  for (const JournalEntry& e : journal_) {
+    text += "J\t" + std::to_string(e.kind) + "\t" + std::to_string(e.id) + "\n";
+  }
+  return fs_->ReplaceAtomically(StatePath(), ByteView(text));
+}
+
+}  // namespace gateway
+}  // namespace quill

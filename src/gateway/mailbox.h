@@ -1,0 +1,117 @@
+// One account's Maildir++ mailbox as the sync service sees it: folders and
+// mails with stable ids, and a journal of changes numbered by sync key.
+//
+// The Maildir is the truth. Every Refresh lists it (cur/ and new/ of the
+// inbox and of every ".Folder") and journals what changed since the last
+// listing: a new file is an added mail, a vanished one a deleted mail, a
+// moved file or a changed "S" flag an updated mail. A sync key is the
+// number of the last journal entry the client received, so a client at key
+// K is sent the entries after K, a page at a time.
+//
+// State file "mailbox.state" beside the Maildir keeps the ids and the
+// journal across restarts (rewritten atomically when they change), so a
+// client's key stays meaningful.
+//
+// Thread safety: every method takes the mailbox's own lock.
+#ifndef QUILL_GATEWAY_MAILBOX_H_
+#define QUILL_GATEWAY_MAILBOX_H_
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "gateway/mail_parser.h"
+#include "platform/file_system.h"
+
+namespace quill {
+namespace gateway {
+
+// Where delivered mail goes on the client.
+constexpr uint32_t kInboxFolderId = 3;
+// Ids of ".Folder" subfolders start here.
+constexpr uint32_t kFirstSubfolderId = 100;
+
+struct MailboxFolder {
+  uint32_t id = 0;
+  std::string name;  // "收件箱" for the inbox, else the folder's name without the dot
+  std::string dir;   // "" for the inbox, else ".Name"
+};
+
+struct MailboxMail {
+  uint32_t server_id = 0;
+  uint32_t folder_id = 0;
+  bool unread = false;
+  std::string unique;  // the file name up to ":2,"
+  std::string path;    // relative to the Maildir: ".Name/cur/FILE" or "new/FILE"
+};
+
+// What a sync announces of a mail.
+struct MailHead {
+  std::string subject;
+  MailAddress from;
+  int64_t date = 0;  // seconds since 1970
+};
+
+struct JournalEntry {
+  enum Kind : uint8_t { kAddFolder = 1, kDelFolder = 2, kAddMail = 3, kUpdateMail = 4, kDelMail = 5 };
+  uint32_t seq = 0;  // 1, 2, 3, ...: the sync key after this entry
+  Kind kind = kAddMail;
+  uint32_t id = 0;   // FolderID or ServerID
+};
+
+class Mailbox {
+ public:
+  // `maildir` is ".../accounts/NAME/Maildir"; the state file sits beside it.
+  Mailbox(FileSystem* fs, std::string maildir);
+
+  // Loads the state file (once) and journals what changed in the Maildir.
+  // False when the Maildir cannot be listed.
+  bool Refresh();
+
+  // Journal entries after `key` in order, for a page. A key the mailbox
+  // never issued (above the newest, or negative) and 0 give the whole
+  // mailbox as it is now: its folders and mails as additions only.
+  std::vector<JournalEntry> EntriesAfter(int64_t key) const;
+  uint32_t newest_key() const;
+
+  bool FindFolder(uint32_t id, MailboxFolder* out) const;
+  bool FindMail(uint32_t server_id, MailboxMail* out) const;
+  // The parsed file of a mail; false when the mail or its file is gone.
+  bool ReadMail(uint32_t server_id, ParsedMail* out) const;
+
+  // The head of a mail, parsed once and then kept.
+  bool ReadHead(uint32_t server_id, MailHead* out);
+
+  // Client changes: the file is deleted, or renamed with the "S" flag set
+  // (read) or cleared (unread). Unknown ids are ignored (true).
+  bool DeleteMail(uint32_t server_id);
+  bool SetUnread(uint32_t server_id, bool unread);
+
+ private:
+  struct Listing;
+  bool LoadStateLocked();
+  bool SaveStateLocked();
+  bool ListLocked(Listing* out) const;
+  void AppendLocked(JournalEntry::Kind kind, uint32_t id);
+  std::string StatePath() const;
+
+  FileSystem* const fs_;
+  const std::string maildir_;
+  mutable std::mutex mu_;
+  // Everything below is guarded by mu_.
+  bool loaded_ = false;
+  uint32_t next_server_id_ = 1;
+  uint32_t next_folder_id_ = kFirstSubfolderId;
+  std::map<uint32_t, MailboxFolder> folders_;    // by FolderID
+  std::map<uint32_t, MailboxMail> mails_;        // by ServerID
+  std::map<std::string, uint32_t> by_unique_;    // unique name -> ServerID
+  std::vector<JournalEntry> journal_;            // seq = index + 1
+  std::map<uint32_t, MailHead> heads_;           // parsed heads by ServerID
+};
+
+}  // namespace gateway
+}  // namespace quill
+
+#endif  // QUILL_GATEWAY_MAILBOX_H_

@@ -1,0 +1,410 @@
+#include "store/record_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <random>
+
+#include "platform/fault_file_system.h"
+#include "store/le_bytes.h"
+#include "tests/gateway/temp_dir.h"
+
+namespace quill {
+namespace store {
+namespace {
+
+class RecordFileTest : public ::testing::Test {
+ protected:
+  std::string Path() const { return dir_.path() + "/acct/mails.idx"; }
+  Bytes Raw() {
+    Bytes b;
+    EXPECT_TRUE(DefaultFileSystem()->ReadFile(Path(), &b));
+    return b;
+  }
+  void PutRaw(const Bytes& b) {
+    ASSERT_TRUE(DefaultFileSystem()->ReplaceAtomically(Path(), ByteView(b)));
+  }
+  static Bytes Payload(uint32_t size, uint8_t fill) { return Bytes(size, fill); }
+
+  TempDir dir_;
+};
+
+TEST_F(RecordFileTest, NewFileHeaderBytes) {
+  RecordFile f(DefaultFileSystem(), 8192);
+  ASSERT_TRUE(f.SetPath(Path()));
+  ASSERT_TRUE(f.Open());
+  EXPECT_TRUE(f.report().created);
+  Bytes raw = Raw();
+  ASSERT_EQ(raw.size(), 64u);
+  EXPECT_EQ(raw[0], 'N');
+  EXPECT_EQ(raw[1], 'X');
+  EXPECT_EQ(raw[2], 0);
+  EXPECT_EQ(raw[3], 1);
+  // A FILETIME of this century: above 2000-01-01 (125911584000000000).
+  EXPECT_GT(GetLe64(raw.data() + 4), 125911584000000000ull);
+  for (size_t at : {12, 16, 20, 24, 28}) EXPECT_EQ(GetLe32(raw.data() + at), 0u) << at;
+  EXPECT_EQ(GetLe32(raw.data() + 32), 8192u);
+  for (size_t i = 36; i < 64; ++i) EXPECT_EQ(raw[i], 0) << i;
+  EXPECT_FALSE(f.SetPath(Path() + "x"));
+}
+
+TEST_F(RecordFileTest, FirstRecordAndSlotReuse) {
+  RecordFile f(DefaultFileSystem(), 8192);
+  f.SetPath(Path());
+  EXPECT_EQ(f.Insert(Payload(100, 0xAB)), 1u);
+  Bytes raw = Raw();
+  ASSERT_EQ(raw.size(), 64u + 8 * 8192);
+  EXPECT_EQ(GetLe32(raw.data() + 12), 1u);  // last id
+  EXPECT_EQ(GetLe32(raw.data() + 16), 2u);  // free head
+  EXPECT_EQ(GetLe32(raw.data() + 20), 1u);  // first used
+  EXPECT_EQ(GetLe32(raw.data() + 28), 1u);  // count
+  EXPECT_EQ(GetLe32(raw.data() + 64), 1u);  // slot 1: id 1
+  EXPECT_EQ(GetLe32(raw.data() + 68), 0u);  // no next
+  EXPECT_EQ(raw[72], 0xAB);
+  EXPECT_EQ(raw[72 + 100], 0);  // padded
+  EXPECT_EQ(GetLe32(raw.data() + 64 + 8192 + 4), 3u);  // slot 2 links to slot 3
+  EXPECT_EQ(GetLe32(raw.data() + 64 + 7 * 8192 + 4), 0u);
+
+  ASSERT_TRUE(f.Delete(1));
+  EXPECT_FALSE(f.Delete(1));
+  EXPECT_EQ(f.Insert(Payload(8, 1)), 2u);
+  raw = Raw();
+  EXPECT_EQ(GetLe32(raw.data() + 64), 2u);  // id 2 took slot 1 again
+  EXPECT_EQ(GetLe32(raw.data() + 20), 1u);
+}
+
+TEST_F(RecordFileTest, NinthRecordGrowsByEightSlots) {
+  RecordFile f(DefaultFileSystem(), 8192);
+  f.SetPath(Path());
+  for (int i = 0; i < 9; ++i) ASSERT_NE(f.Insert(Payload(1, 1)), 0u);
+  EXPECT_EQ(Raw().size(), 64u + 16 * 8192);
+  RecordFile small(DefaultFileSystem(), 520);
+  small.SetPath(dir_.path() + "/folders.idx");
+  small.Insert(Payload(1, 1));
+  Bytes b;
+  ASSERT_TRUE(DefaultFileSystem()->ReadFile(dir_.path() + "/folders.idx", &b));
+  EXPECT_EQ(b.size(), 64u + 52000);
+}
+
+TEST_F(RecordFileTest, ChainOrderAndDeleteNewest) {
+  {
+    RecordFile f(DefaultFileSystem(), 520);
+    f.SetPath(Path());
+    for (int i = 0; i < 5; ++i) f.Insert(Payload(4, static_cast<uint8_t>(i)));
+    EXPECT_EQ(f.Ids(), (std::vector<uint32_t>{5, 4, 3, 2, 1}));
+    ASSERT_TRUE(f.Delete(5));
+    ASSERT_TRUE(f.Delete(3));
+    EXPECT_EQ(f.Ids(), (std::vector<uint32_t>{4, 2, 1}));
+  }
+  Bytes raw = Raw();
+  EXPECT_EQ(GetLe32(raw.data() + 20), 4u);  // id 4 lives in slot 4
+  RecordFile again(DefaultFileSystem(), 520);
+  again.SetPath(Path());
+  std::vector<uint32_t> seen;
+  auto obs = std::make_shared<RecordFile::LoadObserver>(
+      [&](uint32_t id, ByteView prefix) {
+        ASSERT_EQ(prefix.size, 2u);
+        EXPECT_EQ(prefix.data[0], id - 1);
+        seen.push_back(id);
+      });
+  again.SetLoadPrefix(2);
+  again.AddLoadObserver(obs);
+  ASSERT_TRUE(again.Open());
+  EXPECT_EQ(seen, (std::vector<uint32_t>{4, 2, 1}));
+  EXPECT_TRUE(again.report().problems.empty());
+  EXPECT_EQ(again.report().free_slots, 97u);
+  EXPECT_EQ(again.Insert(Payload(1, 9)), 6u);  // ids are never reused
+}
+
+TEST_F(RecordFileTest, PartialReadAndWriteAtPayloadEnd) {
+  RecordFile f(DefaultFileSystem(), 8192);
+  f.SetPath(Path());
+  Bytes p(8184);
+  for (size_t i = 0; i < p.size(); ++i) p[i] = static_cast<uint8_t>(i * 7);
+  uint32_t id = f.Insert(p);
+  Bytes buf(8184 + 20, 0);
+  uint32_t done = 0;
+  ASSERT_TRUE(f.Read(id, 8180, 20, buf.data(), &done));
+  EXPECT_EQ(done, 4u);
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(buf[8180 + i], p[8180 + i]);
+  EXPECT_EQ(buf[8184], 0);
+  Bytes w(8184, 0x5A);
+  ASSERT_TRUE(f.Write(id, 40, 4, w.data(), &done));
+  EXPECT_EQ(done, 4u);
+  Bytes all;
+  ASSERT_TRUE(f.ReadAll(id, &all));
+  EXPECT_EQ(all[39], p[39]);
+  EXPECT_EQ(all[40], 0x5A);
+  EXPECT_EQ(all[44], p[44]);
+  EXPECT_FALSE(f.Read(id, 8185, 1, buf.data()));
+  EXPECT_FALSE(f.Read(id + 1, 0, 1, buf.data()));
+  EXPECT_FALSE(f.Insert(Bytes(8185)));
+}
+
+// Files with a bad header are kept as ".bad" and start over empty.
+TEST_F(RecordFileTest, InvalidHeadersStartOver) {
+  auto header = [](uint32_t slot_size, uint32_t count) {
+    Bytes h(64, 0);
+    h[0] = 'N';
+    h[1] = 'X';
+    h[3] = 1;
+    PutLe32(h.data() + 28, count);
+    PutLe32(h.data() + 32, slot_size);
+    return h;
+  };
+  Bytes big_count = header(8192, 2);
+  big_count.resize(64 + 8192 + 100);
+  Bytes magic = header(8192, 0);
+  magic[1] = 'Y';
+  for (const Bytes& bad : {Bytes(10, 'N'), magic, header(520, 0), big_count}) {
+    PutRaw(bad);
+    RecordFile f(DefaultFileSystem(), 8192);
+    f.SetPath(Path());
+    ASSERT_TRUE(f.Open());
+    EXPECT_TRUE(f.report().reset);
+    EXPECT_EQ(f.record_count(), 0u);
+    EXPECT_EQ(Raw().size(), 64u);
+    Bytes kept;
+    ASSERT_TRUE(DefaultFileSystem()->ReadFile(Path() + ".bad", &kept));
+    EXPECT_EQ(kept, bad);
+  }
+}
+
+TEST_F(RecordFileTest, OpenFailureNeverCutsTheFile) {
+  {
+    RecordFile f(DefaultFileSystem(), 8192);
+    f.SetPath(Path());
+    f.Insert(Payload(3, 3));
+  }
+  Bytes before = Raw();
+  FaultInjectingFileSystem fault(DefaultFileSystem());
+  fault.SetFreeSpace(32768);
+  RecordFile f(&fault, 8192);
+  f.SetPath(Path());
+  EXPECT_FALSE(f.Open());
+  EXPECT_EQ(f.Insert(Payload(1, 1)), 0u);
+  EXPECT_EQ(Raw(), before);
+  fault.SetFreeSpace(std::nullopt);
+  EXPECT_EQ(f.Insert(Payload(1, 1)), 2u);  // the next operation retries
+}
+
+TEST_F(RecordFileTest, ReadOnlyReportsAndWritesNothing) {
+  {
+    RecordFile f(DefaultFileSystem(), 520);
+    f.SetPath(Path());
+    f.Insert(Payload(3, 3));
+  }
+  Bytes raw = Raw();
+  PutLe32(raw.data() + 28, 5);  // count says 5 records, the chain holds 1
+  PutRaw(raw);
+  RecordFile f(DefaultFileSystem(), 520, /*read_only=*/true);
+  f.SetPath(Path());
+  ASSERT_TRUE(f.Open());
+  EXPECT_EQ(f.record_count(), 1u);
+  EXPECT_FALSE(f.report().problems.empty());
+  EXPECT_EQ(f.Insert(Payload(1, 1)), 0u);
+  EXPECT_EQ(Raw(), raw);
+}
+
+// A chain with a cycle, a duplicate id or an out-of-range link is cut, the
+// count fixed and the last id raised to the largest id seen.
+TEST_F(RecordFileTest, BrokenChainsAreCut) {
+  struct Case {
+    const char* name;
+    uint32_t next_of_oldest;  // slot 1's "next"
+    uint32_t id_of_slot2;
+  };
+  for (const Case& c : {Case{"cycle", 3, 2}, Case{"range", 900, 2}, Case{"dup", 0, 3}}) {
+    SCOPED_TRACE(c.name);
+    DefaultFileSystem()->Delete(Path());
+    {
+      RecordFile f(DefaultFileSystem(), 520);
+      f.SetPath(Path());
+      for (int i = 0; i < 3; ++i) f.Insert(Payload(1, 1));  // slots 1..3, chain 3 -> 2 -> 1
+    }
+    Bytes raw = Raw();
+    PutLe32(raw.data() + 64 + 4, c.next_of_oldest);
+    PutLe32(raw.data() + 64 + 520, c.id_of_slot2);
+    PutLe32(raw.data() + 12, 1);  // last id too low
+    PutRaw(raw);
+    RecordFile f(DefaultFileSystem(), 520);
+    f.SetPath(Path());
+    ASSERT_TRUE(f.Open());
+    EXPECT_TRUE(f.report().repaired);
+    EXPECT_EQ(f.Insert(Payload(1, 1)), 4u);
+    RecordFile check(DefaultFileSystem(), 520, true);
+    check.SetPath(Path());
+    ASSERT_TRUE(check.Open());
+    // The slots past the cut stay aside (they may hold records) and are
+    // reported; the chain itself is sound now.
+    for (const std::string& p : check.report().problems) {
+      EXPECT_NE(p.find("neither list"), std::string::npos) << p;
+    }
+  }
+}
+
+TEST_F(RecordFileTest, FreeListIntoUsedChainIsRebuilt) {
+  {
+    RecordFile f(DefaultFileSystem(), 520);
+    f.SetPath(Path());
+    for (int i = 0; i < 3; ++i) f.Insert(Payload(1, static_cast<uint8_t>(i)));
+  }
+  Bytes raw = Raw();
+  PutLe32(raw.data() + 16, 2);  // free head points at a live record
+  PutRaw(raw);
+  RecordFile f(DefaultFileSystem(), 520);
+  f.SetPath(Path());
+  ASSERT_TRUE(f.Open());
+  EXPECT_EQ(f.report().free_slots, 97u);
+  for (int i = 0; i < 97; ++i) ASSERT_NE(f.Insert(Payload(1, 0xEE)), 0u);
+  for (uint32_t id = 1; id <= 3; ++id) {
+    Bytes p;
+    ASSERT_TRUE(f.ReadAll(id, &p));
+    EXPECT_EQ(p[0], id - 1);
+  }
+}
+
+// --- crash and fault injection -----------------------------------------
+
+// The records a run believes are there, by id, with their first byte.
+using Model = std::map<uint32_t, uint8_t>;
+
+// Opens the file on the real file system and checks it against the model:
+// the chain is sound, ids are unique, every live record is there with its
+// content; `in_flight` may be present or missing.
+void ExpectSound(const std::string& path, uint32_t slot_size, const Model& model,
+                 uint32_t in_flight_insert_id, uint32_t in_flight_delete_id) {
+  RecordFile f(DefaultFileSystem(), slot_size);
+  f.SetPath(path);
+  ASSERT_TRUE(f.Open());
+  for (const std::string& p : f.report().problems) {
+    EXPECT_EQ(p.find("used chain"), std::string::npos) << p;
+    EXPECT_EQ(p.find("free list"), std::string::npos) << p;
+  }
+  std::vector<uint32_t> ids = f.Ids();
+  for (uint32_t id : ids) {
+    if (id == in_flight_insert_id) continue;
+    EXPECT_TRUE(model.count(id)) << "unexpected record " << id;
+  }
+  for (const auto& [id, fill] : model) {
+    if (id == in_flight_delete_id && !f.Contains(id)) continue;
+    ASSERT_TRUE(f.Contains(id)) << "lost record " << id;
+    Bytes p;
+    ASSERT_TRUE(f.ReadAll(id, &p));
+    EXPECT_EQ(p[0], fill) << "record " << id << " overwritten";
+  }
+  // Filling every free slot must not touch a live record.
+  const uint32_t last = f.last_id();
+  for (int i = 0; i < 20; ++i) {
+    uint32_t id = f.Insert(Bytes(1, 0xFF));
+    ASSERT_GT(id, last);
+  }
+  for (const auto& [id, fill] : model) {
+    Bytes p;
+    if (f.ReadAll(id, &p)) {
+      EXPECT_EQ(p[0], fill);
+    }
+  }
+}
+
+class RecordFileCrashTest : public ::testing::TestWithParam<uint32_t> {
+ protected:
+  TempDir dir_;
+};
+
+// Runs a fixed mix of inserts and deletes with the Nth write (and every
+// later one) failing, for every N the mix has; then reopens.
+TEST_P(RecordFileCrashTest, FailNthWriteLosesOnlyTheOperationInFlight) {
+  const uint32_t s = GetParam();
+  const std::string path = dir_.path() + "/f.idx";
+  for (uint64_t n = 1;; ++n) {
+    DefaultFileSystem()->Delete(path);
+    FaultInjectingFileSystem fault(DefaultFileSystem());
+    Model model;
+    uint32_t pending_insert = 0, pending_delete = 0;
+    bool failed = false;
+    {
+      RecordFile f(&fault, s);
+      f.SetPath(path);
+      std::mt19937 rng(static_cast<uint32_t>(n));
+      // Enough inserts to grow twice at S = 8192.
+      fault.FailWrite(n, /*sticky=*/true);
+      for (int step = 0; step < 40 && !failed; ++step) {
+        if (model.size() > 3 && rng() % 3 == 0) {
+          auto it = model.begin();
+          std::advance(it, rng() % model.size());
+          pending_delete = it->first;
+          if (f.Delete(it->first)) {
+            model.erase(it);
+            pending_delete = 0;
+          } else {
+            failed = true;
+          }
+        } else {
+          uint8_t fill = static_cast<uint8_t>(1 + step);
+          pending_insert = f.last_id() + 1;
+          uint32_t id = f.Insert(Bytes(1, fill));
+          if (id != 0) {
+            model[id] = fill;
+            pending_insert = 0;
+          } else {
+            failed = true;
+          }
+        }
+      }
+    }
+    SCOPED_TRACE("failing write " + std::to_string(n));
+    ExpectSound(path, s, model, pending_insert, pending_delete);
+    if (!failed) break;
+  }
+}
+
+// Operations with a flush every few steps; a crash drops what was not
+// flushed, and the file must come back as of the last flush.
+TEST_P(RecordFileCrashTest, CrashDropsUnsyncedWritesOnly) {
+  const uint32_t s = GetParam();
+  const std::string path = dir_.path() + "/f.idx";
+  for (int crash_at = 1; crash_at <= 30; ++crash_at) {
+    DefaultFileSystem()->Delete(path);
+    FaultInjectingFileSystem fault(DefaultFileSystem());
+    Model flushed, live;
+    {
+      RecordFile f(&fault, s);
+      f.SetPath(path);
+      std::mt19937 rng(static_cast<uint32_t>(crash_at));
+      for (int step = 0; step < crash_at; ++step) {
+        if (live.size() > 2 && rng() % 3 == 0) {
+          auto it = live.begin();
+          std::advance(it, rng() % live.size());
+          ASSERT_TRUE(f.Delete(it->first));
+          live.erase(it);
+        } else {
+          uint8_t fill = static_cast<uint8_t>(1 + step);
+          uint32_t id = f.Insert(Bytes(1, fill));
+          ASSERT_NE(id, 0u);
+          live[id] = fill;
+        }
+        if (step % 4 == 3) {
+          ASSERT_TRUE(f.Flush());
+          flushed = live;
+        }
+      }
+    }
+    fault.SimulateCrash();
+    SCOPED_TRACE("crash after step " + std::to_string(crash_at));
+    {
+      RecordFile f(DefaultFileSystem(), s);
+      f.SetPath(path);
+      ASSERT_TRUE(f.Open());
+      EXPECT_EQ(f.record_count(), flushed.size());
+    }
+    ExpectSound(path, s, flushed, 0, 0);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(SlotSizes, RecordFileCrashTest, ::testing::Values(8192u, 520u));
+
+}  // namespace
+}  // namespace store
+}  // namespace quill

@@ -3,10 +3,12 @@
 #define QUILL_HTML_IMAGE_ELEMENT_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 
 #include "html/display_element.h"
+#include "platform/canvas.h"
 
 namespace quill {
 namespace html {
@@ -27,11 +29,15 @@ class ImageElement final : public DisplayElement {
     width_ = width;
     height_ = height;
   }
+  // The picture once it arrived; nullptr until then. The element owns it.
+  const gfx::Canvas* bitmap() const { return bitmap_.get(); }
+  void set_bitmap(std::unique_ptr<gfx::Canvas> bitmap) { bitmap_ = std::move(bitmap); }
 
  private:
   std::u16string source_;  // SRC of the IMG tag, references decoded
   int32_t width_;          // WIDTH of the tag, -1 = not given, 0 = unreadable
   int32_t height_;         // HEIGHT of the tag, -1 = not given, 0 = unreadable
+  std::unique_ptr<gfx::Canvas> bitmap_;  // the fetched picture; null until SetImage
 };
 
 }  // namespace html

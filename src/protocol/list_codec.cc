@@ -3,17 +3,25 @@
 namespace quill {
 namespace protocol {
 
-int ListReader::Open(const TagCodec& parent, uint32_t count_tag, uint32_t list_tag) {
+int ListReader::Open(const TagCodec& parent, uint32_t count_tag, uint32_t list_tag, bool exact) {
   count_ = 0;
   list_.Reset();
   int32_t count = 0;
   int status = parent.GetInt(count_tag, &count);
   if (status != CodecOk) return status;
   if (count < 0) return ErrMalformed;
-  if (count == 0) return CodecOk;
+  if (count == 0) {
+    // An empty list may be absent; one that is present must be empty.
+    if (exact && parent.GetCodec(list_tag, &list_) == CodecOk && list_.FieldCount() != 0) {
+      return ErrMalformed;
+    }
+    list_.Reset();
+    return CodecOk;
+  }
   status = parent.GetCodec(list_tag, &list_);
   if (status != CodecOk) return ErrMalformed;
   if (static_cast<uint64_t>(count) > list_.FieldCount()) return ErrMalformed;
+  if (exact && static_cast<uint64_t>(count) != list_.FieldCount()) return ErrMalformed;
   count_ = count;
   return CodecOk;
 }

@@ -19,8 +19,9 @@ class ListReader {
   // Reads the count from `count_tag` and the list record from `list_tag` of
   // `parent`. A negative count, a count above the list's field count, or a
   // missing list with a non-zero count: ErrMalformed. A zero count needs no
-  // list field.
-  int Open(const TagCodec& parent, uint32_t count_tag, uint32_t list_tag);
+  // list field. With `exact`, a list holding more fields than the count is
+  // ErrMalformed too.
+  int Open(const TagCodec& parent, uint32_t count_tag, uint32_t list_tag, bool exact = false);
 
   int32_t count() const { return count_; }
 

@@ -12,6 +12,7 @@
 #include "gateway/gateway_server.h"
 #include "platform/utf.h"
 #include "protocol/codec_status.h"
+#include "tests/gateway/client_rig.h"
 #include "tests/gateway/temp_dir.h"
 #include "tools/cli/cli.h"
 
@@ -52,62 +53,14 @@ class HelloRequest : public engine::ExchangeCommand {
   };
 };
 
-class Recorder : public engine::JobReporter {
- public:
-  bool ShouldContinue() const override { return true; }
-  bool SendError(uint32_t error, uint32_t s) override {
-    ++reports;
-    system_error = error;
-    step = s;
-    return true;
-  }
-  bool SendData(std::unique_ptr<engine::JobResult> r, uintptr_t) override {
-    ++reports;
-    result = std::move(r);
-    return true;
-  }
-  bool SendPercent(std::unique_ptr<engine::JobResult>) override { return true; }
-  int reports = 0;
-  uint32_t system_error = 0;
-  uint32_t step = 0;
-  std::unique_ptr<engine::JobResult> result;
-};
-
-class LoginEndToEnd : public ::testing::Test {
+class LoginEndToEnd : public ClientGatewayTest {
  protected:
   void SetUp() override {
     AddAccount("alice", "secret", 10001, "爱丽丝");
     AddAccount("bob", "hunter2", 10002, "鲍勃");
-    gateway::GatewayOptions options;
-    options.state_dir = state_.path();
-    server_ = std::make_unique<gateway::GatewayServer>(options);
-    server_->AddSessionCommand("getmailbrief", std::make_unique<HelloCommand>());
-    std::string why;
-    ASSERT_TRUE(server_->Start(&why)) << why;
-    config_path_ = state_.path() + "/client.cfg";
-    ASSERT_EQ(engine::LoadGatewayConfig(DefaultFileSystem(), config_path_, &gateway_),
-              engine::GatewayConfigStatus::kOk);
-    context_.connections = &connections_;
-    context_.gateway = &gateway_;
-    context_.account = &account_;
-    context_.http_cache = &cache_;
-    // Together they bound a whole exchange to 3 s.
-    context_.http.connect_timeout_ms = 1000;
-    context_.http.send_timeout_ms = 1000;
-    context_.http.receive_timeout_ms = 1000;
-  }
-
-  void AddAccount(const std::string& name, const std::string& password, uint32_t uin,
-                  const std::string& nickname) {
-    gateway::AccountBook book;
-    std::string why;
-    const std::string path = gateway::AccountsPath(state_.path());
-    ASSERT_TRUE(book.Load(DefaultFileSystem(), path, &why));
-    ASSERT_TRUE(book.Add({name, gateway::PasswordDigestText(password), uin,
-                          name + "@example.com", nickname},
-                         &why));
-    ASSERT_TRUE(book.Save(DefaultFileSystem(), path));
-    ASSERT_TRUE(DefaultFileSystem()->MakeDirs(gateway::MaildirPath(state_.path(), name) + "/cur"));
+    StartGateway([](gateway::GatewayServer* server) {
+      server->AddSessionCommand("getmailbrief", std::make_unique<HelloCommand>());
+    });
   }
 
   int Cli(const std::string& account, const std::string& password) {
@@ -118,39 +71,13 @@ class LoginEndToEnd : public ::testing::Test {
                        out_, err_);
   }
 
-  // One login exchange through the login job, reported to recorder_.
-  engine::ExchangeOutcome Login(const std::string& account, const std::string& password) {
-    recorder_ = Recorder();
-    commands::AuthJobParams params;
-    params.user_initiated = true;
-    params.account = Utf8ToUtf16(account);
-    params.password = cli::PasswordDigest(password);
-    commands::AuthJob job(&context_, nullptr, params);
-    return job.RunWith(&recorder_);
-  }
-
-  const commands::AuthResponse* LoginResponse() const {
-    auto* r = dynamic_cast<const commands::AuthResult*>(recorder_.result.get());
-    return r == nullptr ? nullptr : &r->response;
-  }
-
   engine::ExchangeOutcome Hello() {
     recorder_ = Recorder();
     HelloRequest request;
     return engine::RunExchange(context_, engine::ExchangeRequest(), &request, &recorder_);
   }
 
-  TempDir state_, data_;
-  std::unique_ptr<gateway::GatewayServer> server_;
-  std::string config_path_;
   std::ostringstream out_, err_;
-  engine::LinuxConnectionBackend backend_;
-  engine::ConnectionManager connections_{&backend_, nullptr};
-  engine::GatewayConfig gateway_;
-  engine::AccountState account_;
-  engine::HttpConnectionCache cache_;
-  engine::ExchangeContext context_;
-  Recorder recorder_;
 };
 
 TEST_F(LoginEndToEnd, CliSignsInAndSwitchesAccounts) {

@@ -1,0 +1,153 @@
+// The client's side of the end-to-end tests: a reporter that records the
+// one report of an exchange, and an exchange command made of an encoder and
+// a decoder, so each command message can be run against the gateway before
+// its job exists.
+#ifndef QUILL_TESTS_GATEWAY_CLIENT_RIG_H_
+#define QUILL_TESTS_GATEWAY_CLIENT_RIG_H_
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "commands/auth_job.h"
+#include "engine/exchange.h"
+#include "engine/job_result.h"
+#include "engine/net_job.h"
+#include "gateway/gateway_server.h"
+#include "platform/utf.h"
+#include "tests/gateway/temp_dir.h"
+
+namespace quill {
+
+class Recorder : public engine::JobReporter {
+ public:
+  bool ShouldContinue() const override { return true; }
+  bool SendError(uint32_t error, uint32_t s) override {
+    ++reports;
+    system_error = error;
+    step = s;
+    return true;
+  }
+  bool SendData(std::unique_ptr<engine::JobResult> r, uintptr_t) override {
+    ++reports;
+    result = std::move(r);
+    return true;
+  }
+  bool SendPercent(std::unique_ptr<engine::JobResult>) override { return true; }
+
+  int reports = 0;                          // reports so far; an exchange gives one
+  uint32_t system_error = 0;                // of the last WM_CMD_ERR
+  uint32_t step = 0;                        // of the last WM_CMD_ERR
+  std::unique_ptr<engine::JobResult> result;  // of the last WM_CMD_DATA_COME
+};
+
+// A decoded response of type T as a job result.
+template <typename T>
+struct DecodedResult : engine::JobResult {
+  int32_t ResultCode() const override { return value.head.result; }
+  T value;
+};
+
+// An exchange command from an encoder and a decoder of response type T.
+template <typename T>
+class MessageCommand : public engine::ExchangeCommand {
+ public:
+  MessageCommand(std::string path, std::function<bool(protocol::WireMessage*)> encode,
+                 std::function<int(const protocol::WireMessage&, T*)> decode)
+      : path_(std::move(path)), encode_(std::move(encode)), decode_(std::move(decode)) {}
+  std::string RequestPath() const override { return path_; }
+  bool EncodeRequest(protocol::WireMessage* m) override { return encode_(m); }
+  std::unique_ptr<engine::JobResult> DecodeResponse(const protocol::WireMessage& m) override {
+    auto r = std::make_unique<DecodedResult<T>>();
+    if (decode_(m, &r->value) != 0) return nullptr;
+    return r;
+  }
+
+ private:
+  const std::string path_;
+  const std::function<bool(protocol::WireMessage*)> encode_;
+  const std::function<int(const protocol::WireMessage&, T*)> decode_;
+};
+
+// A gateway over a state directory and a client exchange context that
+// talks to it over 127.0.0.1.
+class ClientGatewayTest : public ::testing::Test {
+ protected:
+  void AddAccount(const std::string& name, const std::string& password, uint32_t uin,
+                  const std::string& nickname) {
+    gateway::AccountBook book;
+    std::string why;
+    const std::string path = gateway::AccountsPath(state_.path());
+    ASSERT_TRUE(book.Load(DefaultFileSystem(), path, &why));
+    ASSERT_TRUE(book.Add({name, gateway::PasswordDigestText(password), uin,
+                          name + "@example.com", nickname},
+                         &why));
+    ASSERT_TRUE(book.Save(DefaultFileSystem(), path));
+    for (const char* sub : {"/cur", "/new", "/tmp"}) {
+      ASSERT_TRUE(DefaultFileSystem()->MakeDirs(gateway::MaildirPath(state_.path(), name) + sub));
+    }
+  }
+
+  // Starts the gateway (after `before_start`, e.g. adding test commands)
+  // and points the client's context at it.
+  void StartGateway(std::function<void(gateway::GatewayServer*)> before_start = nullptr) {
+    gateway::GatewayOptions options;
+    options.state_dir = state_.path();
+    server_ = std::make_unique<gateway::GatewayServer>(options);
+    if (before_start) before_start(server_.get());
+    std::string why;
+    ASSERT_TRUE(server_->Start(&why)) << why;
+    config_path_ = state_.path() + "/client.cfg";
+    ASSERT_EQ(engine::LoadGatewayConfig(DefaultFileSystem(), config_path_, &gateway_),
+              engine::GatewayConfigStatus::kOk);
+    context_.connections = &connections_;
+    context_.gateway = &gateway_;
+    context_.account = &account_;
+    context_.http_cache = &cache_;
+    // Together they bound a whole exchange to 3 s.
+    context_.http.connect_timeout_ms = 1000;
+    context_.http.send_timeout_ms = 1000;
+    context_.http.receive_timeout_ms = 1000;
+  }
+
+  // One login exchange through the login job, reported to recorder_.
+  engine::ExchangeOutcome Login(const std::string& account, const std::string& password) {
+    recorder_ = Recorder();
+    commands::AuthJobParams params;
+    params.user_initiated = true;
+    params.account = Utf8ToUtf16(account);
+    params.password = Utf8ToUtf16(gateway::PasswordDigestText(password));
+    commands::AuthJob job(&context_, nullptr, params);
+    return job.RunWith(&recorder_);
+  }
+
+  const commands::AuthResponse* LoginResponse() const {
+    auto* r = dynamic_cast<const commands::AuthResult*>(recorder_.result.get());
+    return r == nullptr ? nullptr : &r->response;
+  }
+
+  // Logs in and installs the session in the context.
+  void SignIn(const std::string& account, const std::string& password) {
+    ASSERT_EQ(Login(account, password), engine::ExchangeOutcome::kDelivered);
+    ASSERT_NE(LoginResponse(), nullptr);
+    ASSERT_EQ(LoginResponse()->head.result, 0);
+    account_.SetSession(LoginResponse()->session_key);
+  }
+
+  TempDir state_, data_;
+  std::unique_ptr<gateway::GatewayServer> server_;
+  std::string config_path_;
+  engine::LinuxConnectionBackend backend_;
+  engine::ConnectionManager connections_{&backend_, nullptr};
+  engine::GatewayConfig gateway_;
+  engine::AccountState account_;
+  engine::HttpConnectionCache cache_;
+  engine::ExchangeContext context_;
+  Recorder recorder_;
+};
+
+}  // namespace quill
+
+#endif  // QUILL_TESTS_GATEWAY_CLIENT_RIG_H_

@@ -106,6 +106,7 @@ class HtmlLayout {
   // top margin + all line heights + the spacing between them; 0 without lines.
   int64_t DocumentHeight() const;
 
+  const ElementList& elements() const { return elements_; }
   size_t element_count() const { return elements_.size(); }
   const DisplayElement& element(size_t index) const { return *elements_[index]; }
   DisplayElement* mutable_element(size_t index) { return elements_[index].get(); }

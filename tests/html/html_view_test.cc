@@ -317,6 +317,28 @@ TEST_F(ViewTest, ImagesArriveAndTheSwitchHidesThem) {
   EXPECT_EQ(view_.GetDocumentHeight(), 13 + 10 + 13);
 }
 
+TEST_F(ViewTest, AMegabyteBodyLoadsInBoundedTurnsWithEveryElementPlaced) {
+  std::u16string doc;
+  while (doc.size() < (1u << 20)) doc += u"<b>粗</b> <a href=\"u\">l</a><br><img src=x>";
+  ASSERT_TRUE(view_.SetHtml(doc, false, Geometry()));
+  const int before = listener_.changes;
+  LoadAll();
+  EXPECT_EQ(listener_.changes - before,
+            static_cast<int>((doc.size() + HtmlView::kChunkUnits - 1) / HtmlView::kChunkUnits));
+  const HtmlLayout& layout = view_.layout();
+  for (size_t i = 0; i < layout.element_count(); ++i) {
+    if (layout.element(i).type() != ElementType::kLineBreak) {
+      ASSERT_GE(layout.element(i).first_box(), 0) << i;
+    }
+  }
+  EXPECT_EQ(view_.GetDocumentHeight(), layout.lines().back().y + layout.lines().back().height);
+  // Painting the last screen and hit-testing there need no walk from the top.
+  view_.SetScrollOffset(view_.GetDocumentHeight() - 60);
+  const gfx::Canvas last = PaintWhole();
+  EXPECT_TRUE(Same(last, PaintTiles()));
+  EXPECT_GE(view_.HitTest(50, 59), 0);
+}
+
 }  // namespace
 }  // namespace html
 }  // namespace quill

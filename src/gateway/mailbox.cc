@@ -1,6 +1,7 @@
 #include "gateway/mailbox.h"
 
 #include <algorithm>
+#include <chrono>
 #include <charconv>
 #include <set>
 #include <string_view>
@@ -97,14 +98,40 @@ void Mailbox::AppendLocked(JournalEntry::Kind kind, uint32_t id) {
   journal_.push_back(e);
 }
 
+bool Mailbox::DirTimesLocked(std::vector<int64_t>* out) const {
+  out->clear();
+  int64_t ns = 0;
+  if (!fs_->ModifiedTimeNs(maildir_, &ns)) return false;
+  out->push_back(ns);
+  for (const auto& [id, f] : folders_) {
+    for (const char* sub : {"cur", "new"}) {
+      if (!fs_->ModifiedTimeNs(maildir_ + "/" + FolderPrefix(f.dir) + sub, &ns)) return false;
+      out->push_back(ns);
+    }
+  }
+  return true;
+}
+
 bool Mailbox::Refresh() {
   std::lock_guard<std::mutex> lock(mu_);
   if (!loaded_) {
     loaded_ = true;
     LoadStateLocked();
   }
+  constexpr int64_t kSettledNs = 2000000000;
+  const int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count();
+  std::vector<int64_t> times;
+  const bool have_times = DirTimesLocked(&times);
+  if (have_times && times == dir_times_) return true;
   Listing listing;
   if (!ListLocked(&listing)) return false;
+  dir_times_.clear();
+  if (have_times && std::all_of(times.begin(), times.end(),
+                                [now](int64_t t) { return t < now - kSettledNs; })) {
+    dir_times_ = times;
+  }
   const size_t journal_before = journal_.size();
 
   // Folders: the inbox always exists; subfolders keep the id of their dir.

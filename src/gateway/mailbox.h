@@ -8,6 +8,11 @@
 // number of the last journal entry the client received, so a client at key
 // K is sent the entries after K, a page at a time.
 //
+// A listing is skipped while the modification times of the Maildir and of
+// every folder's cur/ and new/ stay as they were at the last listing and
+// are at least two seconds older than it (so that a change within the
+// file system's timestamp granularity cannot hide).
+//
 // State file "mailbox.state" beside the Maildir keeps the ids and the
 // journal across restarts (rewritten atomically when they change), so a
 // client's key stays meaningful.
@@ -94,6 +99,8 @@ class Mailbox {
   bool LoadStateLocked();
   bool SaveStateLocked();
   bool ListLocked(Listing* out) const;
+  // The modification times that decide whether a listing can be skipped.
+  bool DirTimesLocked(std::vector<int64_t>* out) const;
   void AppendLocked(JournalEntry::Kind kind, uint32_t id);
   std::string StatePath() const;
 
@@ -109,6 +116,7 @@ class Mailbox {
   std::map<std::string, uint32_t> by_unique_;    // unique name -> ServerID
   std::vector<JournalEntry> journal_;            // seq = index + 1
   std::map<uint32_t, MailHead> heads_;           // parsed heads by ServerID
+  std::vector<int64_t> dir_times_;               // at the last listing; empty: none trusted
 };
 
 }  // namespace gateway

@@ -150,6 +150,10 @@ bool FaultInjectingFileSystem::ListPrefix(const std::string& dir, const std::str
 
 bool FaultInjectingFileSystem::SyncDir(const std::string& dir) { return base_->SyncDir(dir); }
 
+bool FaultInjectingFileSystem::ModifiedTimeNs(const std::string& path, int64_t* ns) {
+  return base_->ModifiedTimeNs(path, ns);
+}
+
 bool FaultInjectingFileSystem::FreeSpace(const std::string& path, uint64_t* bytes) {
   {
     std::lock_guard<std::mutex> lock(mu_);

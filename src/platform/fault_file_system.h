@@ -49,6 +49,7 @@ class FaultInjectingFileSystem : public FileSystem {
                   std::vector<std::string>* names) override;
   bool SyncDir(const std::string& dir) override;
   bool FreeSpace(const std::string& path, uint64_t* bytes) override;
+  bool ModifiedTimeNs(const std::string& path, int64_t* ns) override;
 
  private:
   class FaultFile;

@@ -69,6 +69,9 @@ class FileSystem {
   // Bytes free to an unprivileged writer on the volume that holds path (or
   // its nearest existing ancestor).
   virtual bool FreeSpace(const std::string& path, uint64_t* bytes) = 0;
+  // Last modification of a file or directory, in nanoseconds since 1970. A
+  // directory's changes when an entry is added, removed or renamed in it.
+  virtual bool ModifiedTimeNs(const std::string& path, int64_t* ns) = 0;
 
   // --- composites, built on the primitives ------------------------------
   // OpenRaw with the free-space rule and parent creation for write modes.

@@ -140,6 +140,13 @@ class PosixFileSystem : public FileSystem {
     return ok;
   }
 
+  bool ModifiedTimeNs(const std::string& path, int64_t* ns) override {
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return Fail();
+    *ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return true;
+  }
+
   bool FreeSpace(const std::string& path, uint64_t* bytes) override {
     std::string probe = path.empty() ? "." : path;
     struct statvfs vfs;

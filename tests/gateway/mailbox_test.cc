@@ -3,7 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include "gateway/mail_parser.h"
+#include "platform/fault_file_system.h"
 #include "tests/gateway/maildir_writer.h"
 #include "tests/gateway/temp_dir.h"
 
@@ -154,6 +158,47 @@ TEST_F(MailboxTest, UnlistableMaildirFailsAndOddFileNamesAreSkipped) {
   EXPECT_EQ(Journal(box, 0), "1:3");
   Mailbox missing(DefaultFileSystem(), dir_.path() + "/nothing");
   EXPECT_FALSE(missing.Refresh());
+}
+
+// Counts directory listings.
+class ListingCounter : public FaultInjectingFileSystem {
+ public:
+  ListingCounter() : FaultInjectingFileSystem(DefaultFileSystem()) {}
+  bool ListPrefix(const std::string& dir, const std::string& prefix,
+                  std::vector<std::string>* names) override {
+    ++listings;
+    return FaultInjectingFileSystem::ListPrefix(dir, prefix, names);
+  }
+  int listings = 0;
+};
+
+// Sets a directory's modification time an hour back.
+void Age(const std::string& dir) {
+  struct timespec times[2];
+  clock_gettime(CLOCK_REALTIME, &times[0]);
+  times[0].tv_sec -= 3600;
+  times[1] = times[0];
+  ASSERT_EQ(utimensat(AT_FDCWD, dir.c_str(), times, 0), 0) << dir;
+}
+
+TEST_F(MailboxTest, SettledDirectoriesAreNotListedAgainUntilTheyChange) {
+  Deliver(Maildir(), "cur/1.a:2,S", PlainMessage("one", "a@x", "1"));
+  ListingCounter fs;
+  Mailbox box(&fs, Maildir());
+  ASSERT_TRUE(box.Refresh());  // recent times: listed, not trusted
+  ASSERT_TRUE(box.Refresh());
+  EXPECT_GE(fs.listings, 6);
+  for (const char* d : {"", "/cur", "/new"}) Age(Maildir() + d);
+  ASSERT_TRUE(box.Refresh());  // listed once more, now trusted
+  const int after = fs.listings;
+  ASSERT_TRUE(box.Refresh());
+  ASSERT_TRUE(box.Refresh());
+  EXPECT_EQ(fs.listings, after);
+  // A delivery touches new/: seen at once.
+  Deliver(Maildir(), "new/2.b", PlainMessage("two", "b@x", "2"));
+  ASSERT_TRUE(box.Refresh());
+  EXPECT_GT(fs.listings, after);
+  EXPECT_EQ(Journal(box, 2), "3:2");
 }
 
 }  // namespace

@@ -1,0 +1,143 @@
+#include "store/account_store.h"
+
+#include <cctype>
+
+#include "platform/clock.h"
+#include "platform/codepage.h"
+#include "platform/crypto.h"
+#include "platform/hex.h"
+#include "platform/utf.h"
+#include "store/global_settings.h"
+#include "store/le_bytes.h"
+
+namespace quill {
+namespace store {
+namespace {
+
+bool IsHex32(const std::u16string& text) {
+  if (text.size() != 32) return false;
+  for (char16_t c : text) {
+    if (c > 0x7F || !std::isxdigit(static_cast<unsigned char>(c))) return false;
+  }
+  return true;
+}
+
+std::u16string LowerHex(const uint8_t* bytes, size_t n) {
+  std::string hex = HexEncode(ByteView(bytes, n));
+  for (char& c : hex) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return Utf8ToUtf16(hex);
+}
+
+}  // namespace
+
+AccountStore::AccountStore(FileSystem* fs)
+    : fs_(fs), mails_(fs), folders_(fs), address_book_(fs), settings_(fs) {}
+
+bool AccountStore::Open(uint32_t uin, const std::string& data_dir) {
+  if (opened_) return false;
+  uin_ = uin;
+  account_dir_ = data_dir + std::to_string(uin) + "/";
+  bool ok = address_book_.Open(account_dir_ + "address.txt");
+  ok = folders_.Open(account_dir_ + "folders.idx") && ok;
+  fresh_ = !fs_->Exists(account_dir_ + "mails.idx");
+  const bool mails_ok = mails_.Open(account_dir_);
+  ok = mails_ok && ok;
+  settings_.SetPath(account_dir_ + "account.cfg");
+  commands_ = std::make_unique<CommandQueue>(fs_, account_dir_);
+  opened_ = true;
+  if (mails_ok && (mails_.report().created || mails_.report().reset)) {
+    if (GetSyncKey() != 0) ok = SetSyncKey(0) && ok;
+    ok = mails_.files()->DeleteAllMailFiles() && ok;
+  }
+  return ok;
+}
+
+int32_t AccountStore::GetSyncKey() {
+  std::lock_guard<std::mutex> lock(sync_key_mu_);
+  return opened_ ? settings_.GetInt(account_keys::kSyncKey.name, 0) : 0;
+}
+
+bool AccountStore::SetSyncKey(int32_t key) {
+  std::lock_guard<std::mutex> lock(sync_key_mu_);
+  return opened_ && settings_.SetInt(account_keys::kSyncKey.name, key);
+}
+
+uint32_t AccountStore::GetLastFolder() {
+  return opened_ ? settings_.GetUInt(account_keys::kLastFolder.name, 0) : 0;
+}
+
+bool AccountStore::SetLastFolder(uint32_t folder) {
+  return opened_ && settings_.SetUInt(account_keys::kLastFolder.name, folder);
+}
+
+std::u16string AccountStore::GetEmailAddr() {
+  return opened_ ? settings_.GetText(account_keys::kEmailAddr.name, u"") : std::u16string();
+}
+
+std::u16string AccountStore::GetNickName() {
+  return opened_ ? settings_.GetText(account_keys::kNickName.name, u"") : std::u16string();
+}
+
+bool AccountStore::SetAccountIdentity(const std::u16string& email, const std::u16string& nick) {
+  return opened_ && settings_.SetText(account_keys::kEmailAddr.name, email, false) &&
+         settings_.SetText(account_keys::kNickName.name, nick);
+}
+
+AccountStore::Id16 AccountStore::GetAccountDataId(const Id16& device_id) {
+  if (data_id_ != Id16{}) return data_id_;
+  const std::u16string text =
+      settings_.GetText(account_keys::kAccountDataId.name, account_keys::kAccountDataIdAbsent);
+  Bytes parsed;
+  if (IsHex32(text) && HexDecode(Utf16ToUtf8(text), &parsed) && parsed.size() == 16) {
+    std::copy(parsed.begin(), parsed.end(), data_id_.begin());
+    return data_id_;
+  }
+  if (fresh_) {
+    Bytes seed(device_id.begin(), device_id.end());
+    const std::string dir = Utf16ToCp936(Utf8ToUtf16(account_dir_));
+    seed.insert(seed.end(), dir.begin(), dir.end());
+    uint8_t word[4];
+    PutLe32(word, static_cast<uint32_t>(NowSeconds()));
+    seed.insert(seed.end(), word, word + 4);
+    PutLe32(word, GetTickCount());
+    seed.insert(seed.end(), word, word + 4);
+    crypto::Md5(ByteView(seed), data_id_.data());
+  } else {
+    data_id_ = device_id;
+  }
+  settings_.SetText(account_keys::kAccountDataId.name, LowerHex(data_id_.data(), data_id_.size()));
+  return data_id_;
+}
+
+bool AccountStore::SetFlagsAndQueue(uint32_t mail_id, uint32_t flags) {
+  if (!mails_.SetMailFlags(mail_id, flags)) return false;
+  const uint32_t server_id = mails_.GetServerID(mail_id);
+  uint16_t kind = 0;
+  mails_.ReadLocalKind(mail_id, &kind);
+  if (server_id == 0 || server_id == kLocalServerId || kind != 0) return true;
+  return commands_->QueueSetFlags(server_id, flags);
+}
+
+bool AccountStore::MarkRead(uint32_t mail_id) {
+  uint32_t flags = 0;
+  if (!mails_.ReadFlags(mail_id, &flags)) return false;
+  if (!(flags & kUnreadFlag)) return true;
+  return SetFlagsAndQueue(mail_id, flags & ~kUnreadFlag);
+}
+
+bool AccountStore::MarkUnread(uint32_t mail_id) {
+  uint32_t flags = 0, folder = 0;
+  if (!mails_.ReadFlags(mail_id, &flags) || !mails_.ReadFolder(mail_id, &folder)) return false;
+  if ((flags & kUnreadFlag) || folder == kLocalFolder) return false;
+  return SetFlagsAndQueue(mail_id, flags | kUnreadFlag);
+}
+
+bool AccountStore::DeleteMailsAndQueue(const std::vector<uint32_t>& mail_ids) {
+  std::vector<uint32_t> server_ids;
+  bool ok = mails_.DeleteMails(mail_ids, &server_ids);
+  for (uint32_t s : server_ids) ok = commands_->QueueDelete(s) && ok;
+  return ok;
+}
+
+}  // namespace store
+}  // namespace quill

@@ -1,0 +1,100 @@
+// The local data of the signed-in account, under data_dir + uin + "/":
+// "mails.idx" (MailStore), "folders.idx" (FolderStore), "address.txt"
+// (AddressBook), "account.cfg" and the command queue.
+//
+// When "mails.idx" is new or started over at open, the sync key goes back
+// to 0 and the files of old per-mail directories are deleted, so the
+// service sends the mailbox again and new MailIDs never meet stale bodies.
+//
+// Thread safety: the UI thread owns the store; the sync key may be read and
+// set from any thread.
+#ifndef QUILL_STORE_ACCOUNT_STORE_H_
+#define QUILL_STORE_ACCOUNT_STORE_H_
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "store/address_book.h"
+#include "store/command_queue.h"
+#include "store/config_file.h"
+#include "store/folder_store.h"
+#include "store/mail_store.h"
+
+namespace quill {
+namespace store {
+
+class AccountStore {
+ public:
+  using Id16 = std::array<uint8_t, 16>;
+
+  // fs must outlive this object.
+  explicit AccountStore(FileSystem* fs);
+
+  // Opens the account's files (once). data_dir ends in '/'. False when a
+  // store file could not be opened; the stores then retry on their next use.
+  bool Open(uint32_t uin, const std::string& data_dir);
+  bool opened() const { return opened_; }
+  uint32_t uin() const { return uin_; }
+  const std::string& account_dir() const { return account_dir_; }
+  // "mails.idx" did not exist when the store was opened.
+  bool fresh() const { return fresh_; }
+
+  MailStore* mails() { return &mails_; }
+  FolderStore* folders() { return &folders_; }
+  AddressBook* address_book() { return &address_book_; }
+  ConfigFile* settings() { return &settings_; }
+  CommandQueue* commands() { return commands_.get(); }
+
+  // "SYNC_KEY_V1"; 0 while not opened. Setters save at once.
+  int32_t GetSyncKey();
+  bool SetSyncKey(int32_t key);
+  // "LAST_FOLDER_KEY"; 0 while not opened.
+  uint32_t GetLastFolder();
+  bool SetLastFolder(uint32_t folder);
+  // "EmailAddr" and "NickName" from the login answer.
+  std::u16string GetEmailAddr();
+  std::u16string GetNickName();
+  bool SetAccountIdentity(const std::u16string& email, const std::u16string& nick);
+
+  // The 16-byte AccountDataId. A stored "ACCOUNT_DATA_ID" that is not 32
+  // hexadecimal digits reads as absent. An absent id becomes, for a fresh
+  // store, MD5(device id, account directory in code page 936, time, tick
+  // count), else the device id; it is saved at once.
+  Id16 GetAccountDataId(const Id16& device_id);
+
+  // The user's read and unread marks: the flag is written first, then a
+  // set-flags command is queued for mails of the service. Marking read a
+  // read mail succeeds without a command; unread is refused for a mail
+  // already unread or in folder 4.
+  bool MarkRead(uint32_t mail_id);
+  bool MarkUnread(uint32_t mail_id);
+  // Deletes the mails, then queues one delete command per mail of the
+  // service that was deleted. True when every mail was deleted.
+  bool DeleteMailsAndQueue(const std::vector<uint32_t>& mail_ids);
+
+ private:
+  bool SetFlagsAndQueue(uint32_t mail_id, uint32_t flags);
+
+  FileSystem* const fs_;
+  uint32_t uin_ = 0;
+  std::string account_dir_;  // ends in '/'
+  MailStore mails_;
+  FolderStore folders_;
+  AddressBook address_book_;
+  ConfigFile settings_;  // "account.cfg"
+  std::unique_ptr<CommandQueue> commands_;
+  Id16 data_id_{};       // all zero until first asked for
+  bool fresh_ = false;
+  bool opened_ = false;
+  std::mutex sync_key_mu_;  // guards the sync key's reads and writes
+};
+
+}  // namespace store
+}  // namespace quill
+
+#endif  // QUILL_STORE_ACCOUNT_STORE_H_

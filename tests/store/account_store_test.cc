@@ -1,0 +1,220 @@
+#include "store/account_store.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/fault_file_system.h"
+#include "platform/utf.h"
+#include "store/global_settings.h"
+#include "store/le_bytes.h"
+#include "tests/gateway/temp_dir.h"
+
+namespace quill {
+namespace store {
+namespace {
+
+class CommandQueueTest : public ::testing::Test {
+ protected:
+  std::string Dir() const { return dir_.path() + "/"; }
+  Bytes File(const char* name) {
+    Bytes b;
+    if (!DefaultFileSystem()->ReadFile(Dir() + name, &b)) b.clear();
+    return b;
+  }
+  void Put(const char* name, const Bytes& b) {
+    ASSERT_TRUE(DefaultFileSystem()->ReplaceAtomically(Dir() + name, ByteView(b)));
+  }
+  TempDir dir_;
+};
+
+TEST_F(CommandQueueTest, RecordBytesAndRealServerIdsOnly) {
+  CommandQueue q(DefaultFileSystem(), Dir());
+  EXPECT_FALSE(q.QueueDelete(0xFFFFFFFF));
+  EXPECT_FALSE(q.QueueSetFlags(0, 1));
+  ASSERT_TRUE(q.QueueDelete(0x01020304));
+  ASSERT_TRUE(q.QueueSetFlags(7, 1));
+  const Bytes expect = {1, 0, 0, 0, 4, 3, 2, 1, 0, 0, 0, 0, 2, 0, 0, 0, 7, 0, 0, 0, 1, 0, 0, 0};
+  EXPECT_EQ(File("CmdFile"), expect);
+}
+
+TEST_F(CommandQueueTest, PartialRecordIsCutWhenLoading) {
+  Bytes b = CommandQueue::Encode({{1, 5, 0}, {2, 6, 1}});
+  b.resize(30, 0xEE);
+  Put("CmdFile", b);
+  CommandQueue q(DefaultFileSystem(), Dir());
+  EXPECT_EQ(q.pending().size(), 2u);
+  EXPECT_EQ(File("CmdFile").size(), 24u);
+}
+
+TEST_F(CommandQueueTest, FailedBatchComesBackInFrontInOrder) {
+  CommandQueue q(DefaultFileSystem(), Dir());
+  q.QueueDelete(1);
+  q.QueueSetFlags(2, 0);
+  std::vector<Command> batch;
+  ASSERT_TRUE(q.TakeBatch(&batch));
+  EXPECT_EQ(batch.size(), 2u);
+  EXPECT_FALSE(q.TakeBatch(&batch));
+  q.QueueDelete(3);  // while in flight
+  EXPECT_EQ(File("CmdFileCopy"), CommandQueue::Encode({{1, 3, 0}}));
+  ASSERT_TRUE(q.FinishBatch(false));
+  EXPECT_FALSE(q.FinishBatch(false));
+  const std::vector<Command> expect = {{1, 1, 0}, {2, 2, 0}, {1, 3, 0}};
+  EXPECT_EQ(q.pending(), expect);
+  EXPECT_EQ(File("CmdFile"), CommandQueue::Encode(expect));
+  EXPECT_TRUE(File("CmdFileCopy").empty());
+  ASSERT_TRUE(q.TakeBatch(&batch));
+  q.QueueDelete(4);
+  ASSERT_TRUE(q.FinishBatch(true));
+  EXPECT_EQ(File("CmdFile"), CommandQueue::Encode({{1, 4, 0}}));
+}
+
+// A crash while a batch is in flight: loading keeps the order, the older
+// commands of "CmdFile" first.
+TEST_F(CommandQueueTest, LoadKeepsOrderAfterCrashInFlight) {
+  Put("CmdFile", CommandQueue::Encode({{1, 1, 0}, {1, 2, 0}}));
+  Put("CmdFileCopy", CommandQueue::Encode({{2, 3, 1}}));
+  CommandQueue q(DefaultFileSystem(), Dir());
+  const std::vector<Command> expect = {{1, 1, 0}, {1, 2, 0}, {2, 3, 1}};
+  EXPECT_EQ(q.pending(), expect);
+  EXPECT_EQ(File("CmdFile"), CommandQueue::Encode(expect));
+  EXPECT_TRUE(File("CmdFileCopy").empty());
+}
+
+// A crash after "CmdFile" got the copy's records but before the copy was
+// emptied must not queue them twice.
+TEST_F(CommandQueueTest, InterruptedMergeIsNotTakenTwice) {
+  Put("CmdFile", CommandQueue::Encode({{1, 1, 0}, {2, 3, 1}}));
+  Put("CmdFileCopy", CommandQueue::Encode({{2, 3, 1}}));
+  CommandQueue q(DefaultFileSystem(), Dir());
+  EXPECT_EQ(q.pending(), (std::vector<Command>{{1, 1, 0}, {2, 3, 1}}));
+}
+
+// Every write of a batch's end failing in turn, then a crash: reloading
+// finds every command that was not acknowledged exactly once, in order.
+TEST_F(CommandQueueTest, FinishBatchSurvivesFailuresAndCrashes) {
+  for (uint64_t n = 1; n <= 6; ++n) {
+    DefaultFileSystem()->Delete(Dir() + "CmdFile");
+    DefaultFileSystem()->Delete(Dir() + "CmdFileCopy");
+    FaultInjectingFileSystem fault(DefaultFileSystem());
+    {
+      CommandQueue q(&fault, Dir());
+      q.QueueDelete(1);
+      std::vector<Command> batch;
+      ASSERT_TRUE(q.TakeBatch(&batch));
+      q.QueueDelete(2);
+      q.QueueDelete(3);
+      fault.FailWrite(n, true);
+      q.FinishBatch(false);
+    }
+    fault.SimulateCrash();
+    CommandQueue again(DefaultFileSystem(), Dir());
+    const std::vector<Command> expect = {{1, 1, 0}, {1, 2, 0}, {1, 3, 0}};
+    EXPECT_EQ(again.pending(), expect) << "failing write " << n;
+  }
+}
+
+class AccountStoreTest : public ::testing::Test {
+ protected:
+  std::string Data() const { return dir_.path() + "/"; }
+  TempDir dir_;
+};
+
+TEST_F(AccountStoreTest, SettingsAndDataId) {
+  AccountStore::Id16 device{};
+  for (int i = 0; i < 16; ++i) device[i] = static_cast<uint8_t>(i + 1);
+  AccountStore::Id16 first;
+  {
+    AccountStore a(DefaultFileSystem());
+    EXPECT_EQ(a.GetSyncKey(), 0);
+    ASSERT_TRUE(a.Open(777, Data()));
+    EXPECT_TRUE(a.fresh());
+    EXPECT_EQ(a.account_dir(), Data() + "777/");
+    ASSERT_TRUE(a.SetSyncKey(-5));
+    ASSERT_TRUE(a.SetLastFolder(0xFFFF9741));
+    first = a.GetAccountDataId(device);
+    EXPECT_NE(first, device);  // a fresh store gets a digest
+    EXPECT_EQ(a.GetAccountDataId(device), first);
+  }
+  AccountStore b(DefaultFileSystem());
+  ASSERT_TRUE(b.Open(777, Data()));
+  EXPECT_FALSE(b.fresh());
+  EXPECT_EQ(b.GetSyncKey(), -5);
+  EXPECT_EQ(b.GetLastFolder(), 0xFFFF9741u);
+  EXPECT_EQ(b.GetAccountDataId(device), first);
+  std::u16string hex = b.settings()->GetText("ACCOUNT_DATA_ID", u"");
+  EXPECT_EQ(hex.size(), 32u);
+  EXPECT_EQ(hex.find_first_of(u"ABCDEF"), std::u16string::npos);
+}
+
+TEST_F(AccountStoreTest, MalformedDataIdReadsAsAbsent) {
+  AccountStore::Id16 device{};
+  device[0] = 0xAA;
+  {
+    AccountStore a(DefaultFileSystem());
+    ASSERT_TRUE(a.Open(1, Data()));
+  }
+  for (const char16_t* bad : {u"xyz", u"0123456789abcdef0123456789abcdeg", u"01 23456789abcdef0123456789abcde"}) {
+    ConfigFile cfg(DefaultFileSystem());
+    cfg.SetPath(Data() + "1/account.cfg");
+    ASSERT_TRUE(cfg.SetText("ACCOUNT_DATA_ID", bad));
+    AccountStore a(DefaultFileSystem());
+    ASSERT_TRUE(a.Open(1, Data()));
+    EXPECT_EQ(a.GetAccountDataId(device), device);  // not fresh: the device id
+    EXPECT_EQ(a.settings()->GetText("ACCOUNT_DATA_ID", u""), u"aa000000000000000000000000000000");
+  }
+  ConfigFile cfg(DefaultFileSystem());
+  cfg.SetPath(Data() + "1/account.cfg");
+  ASSERT_TRUE(cfg.SetText("ACCOUNT_DATA_ID", u"00112233445566778899AABBCCDDEEFF"));
+  AccountStore a(DefaultFileSystem());
+  ASSERT_TRUE(a.Open(1, Data()));
+  AccountStore::Id16 got = a.GetAccountDataId(device);
+  EXPECT_EQ(got[0], 0x00);
+  EXPECT_EQ(got[15], 0xFF);
+}
+
+TEST_F(AccountStoreTest, ResetIndexClearsSyncKeyAndMailFiles) {
+  {
+    AccountStore a(DefaultFileSystem());
+    ASSERT_TRUE(a.Open(5, Data()));
+    MailRecord m;
+    m.set_server_id(44);
+    m.set_folder(1);
+    uint32_t id = a.mails()->AddOrUpdateMail(&m);
+    ASSERT_TRUE(DefaultFileSystem()->ReplaceAtomically(a.mails()->files()->MailDir(id) + "mail.txt",
+                                                       ByteView(std::string("old"))));
+    ASSERT_TRUE(a.SetSyncKey(99));
+  }
+  ASSERT_TRUE(DefaultFileSystem()->ReplaceAtomically(Data() + "5/mails.idx", ByteView(std::string("junk"))));
+  AccountStore a(DefaultFileSystem());
+  ASSERT_TRUE(a.Open(5, Data()));
+  EXPECT_EQ(a.GetSyncKey(), 0);
+  EXPECT_FALSE(DefaultFileSystem()->Exists(Data() + "5/01/1/mail.txt"));
+  EXPECT_EQ(a.mails()->mail_count(), 0u);
+}
+
+TEST_F(AccountStoreTest, MarksQueueOnlyAfterTheFlagChange) {
+  AccountStore a(DefaultFileSystem());
+  ASSERT_TRUE(a.Open(5, Data()));
+  MailRecord service, local;
+  service.set_server_id(70);
+  service.set_folder(1);
+  service.set_flags(kUnreadFlag);
+  local.set_folder(kLocalFolder);
+  uint32_t s = a.mails()->AddOrUpdateMail(&service);
+  uint32_t l = a.mails()->AddOrUpdateMail(&local);
+  EXPECT_TRUE(a.MarkRead(s));
+  EXPECT_TRUE(a.MarkRead(s));  // already read: no second command
+  EXPECT_FALSE(a.MarkUnread(l));  // folder 4
+  EXPECT_TRUE(a.MarkUnread(s));
+  EXPECT_FALSE(a.MarkUnread(s));
+  EXPECT_FALSE(a.MarkRead(999));
+  const std::vector<Command> expect = {{2, 70, 0}, {2, 70, 1}};
+  EXPECT_EQ(a.commands()->pending(), expect);
+  EXPECT_EQ(a.mails()->UnreadCount(0), 1u);
+  ASSERT_TRUE(a.DeleteMailsAndQueue({s, l}));
+  EXPECT_EQ(a.commands()->pending().back(), (Command{1, 70, 0}));
+  EXPECT_EQ(a.commands()->pending().size(), 3u);
+}
+
+}  // namespace
+}  // namespace store
+}  // namespace quill

@@ -43,6 +43,26 @@ class Recorder : public engine::JobReporter {
   std::unique_ptr<engine::JobResult> result;  // of the last WM_CMD_DATA_COME
 };
 
+// Hands each report to the job's callbacks at once, as the UI thread does
+// while the worker waits in its send.
+class InlineUi : public engine::JobReporter {
+ public:
+  explicit InlineUi(engine::NetJob* job) : job_(job) {}
+  bool ShouldContinue() const override { return true; }
+  bool SendError(uint32_t error, uint32_t step) override {
+    job_->OnError(1, job_->GetJobType(), error, step, 0);
+    return true;
+  }
+  bool SendData(std::unique_ptr<engine::JobResult> r, uintptr_t) override {
+    job_->OnDataCome(1, job_->GetJobType(), r.get(), 0);
+    return true;
+  }
+  bool SendPercent(std::unique_ptr<engine::JobResult>) override { return true; }
+
+ private:
+  engine::NetJob* const job_;
+};
+
 // A decoded response of type T as a job result.
 template <typename T>
 struct DecodedResult : engine::JobResult {

@@ -40,26 +40,6 @@ class PageBook : public commands::SyncHost {
   uint32_t step = 0;
 };
 
-// Hands each report to the job's callbacks at once, as the UI thread does
-// while the worker waits in its send.
-class Inline : public engine::JobReporter {
- public:
-  explicit Inline(engine::NetJob* job) : job_(job) {}
-  bool ShouldContinue() const override { return true; }
-  bool SendError(uint32_t error, uint32_t step) override {
-    job_->OnError(1, job_->GetJobType(), error, step, 0);
-    return true;
-  }
-  bool SendData(std::unique_ptr<engine::JobResult> r, uintptr_t) override {
-    job_->OnDataCome(1, job_->GetJobType(), r.get(), 0);
-    return true;
-  }
-  bool SendPercent(std::unique_ptr<engine::JobResult>) override { return true; }
-
- private:
-  engine::NetJob* const job_;
-};
-
 // A sync service that always says more follows, with `step` added to the
 // key (0: the key never moves).
 class EndlessSync : public gateway::SessionCommand {
@@ -98,7 +78,7 @@ class SyncJobEndToEnd : public ClientGatewayTest {
     request.head.sync_key = key;
     request.reason = 5;
     SyncJob job(&context_, &book_, request);
-    Inline ui(&job);
+    InlineUi ui(&job);
     job.RunWith(&ui);
   }
   PageBook book_;

@@ -279,15 +279,20 @@ TEST_F(LayoutTest, ALabelledBlockValueTakesOneCharacterALineAtLeast) {
   EXPECT_EQ(b.value_lines.size(), 3u);
 }
 
+// One text run laid out at the narrowest line width (with a layout of wide glyphs).
+void LayOutWide(std::u16string text, HtmlLayout* layout) {
+  LayoutGeometry g;
+  g.line_width = kMinLineWidth;
+  ASSERT_TRUE(layout->Reset(g));
+  ElementList list;
+  list.push_back(Text(std::move(text)));
+  layout->Append(&list);
+}
+
 TEST_F(LayoutTest, AGlyphWiderThanTheLineTakesALineOfItsOwn) {
   FakeTextFont wide(60, 12);
   HtmlLayout layout(&wide);
-  LayoutGeometry g;
-  g.line_width = 51;
-  ASSERT_TRUE(layout.Reset(g));
-  ElementList list;
-  list.push_back(Text(u"abc"));
-  layout.Append(&list);
+  LayOutWide(u"abc", &layout);
   ASSERT_EQ(layout.boxes().size(), 3u);
   EXPECT_EQ(layout.lines().size(), 3u);
   EXPECT_EQ(layout.boxes()[2].width, 60);
@@ -304,12 +309,7 @@ TEST_F(LayoutTest, ASurrogatePairIsNeverCut) {
   // An empty line too narrow for a pair takes the whole pair.
   FakeTextFont wide(60, 12);
   HtmlLayout layout(&wide);
-  LayoutGeometry g;
-  g.line_width = 51;
-  ASSERT_TRUE(layout.Reset(g));
-  ElementList list;
-  list.push_back(Text(u"\U0001F600\U0001F600"));
-  layout.Append(&list);
+  LayOutWide(u"\U0001F600\U0001F600", &layout);
   ASSERT_EQ(layout.boxes().size(), 2u);
   EXPECT_EQ(layout.boxes()[0].end, 2u);
 }
@@ -402,6 +402,31 @@ TEST_F(LayoutTest, AMegabyteRunIsLaidOutWithBoxesThatReferToItsText) {
   EXPECT_EQ(layout_.boxes().size(), (1u << 20) / 10 + 1);
   EXPECT_EQ(layout_.boxes().back().end, 1u << 20);
   EXPECT_EQ(layout_.DocumentHeight(), int64_t{13} * ((1 << 20) / 10 + 1));
+}
+
+TEST_F(LayoutTest, GeometryAndHeightsAreBounded) {
+  LayoutGeometry g;
+  g.line_width = kMaxLineWidth + 1;
+  EXPECT_FALSE(layout_.Reset(g));
+  g.line_width = kMaxLineWidth;
+  g.line_spacing = -5;  // would make lines overlap: counts as 0
+  g.top_margin = 1 << 20;
+  ASSERT_TRUE(layout_.Reset(g));
+  EXPECT_EQ(layout_.geometry().line_spacing, 0);
+  Add(std::make_unique<BarElement>(0u, -7), std::make_unique<BarElement>(0u, 1 << 30));
+  EXPECT_EQ(BoxAt(0), "0,1048576," + std::to_string(kMaxLineWidth) + ",0");
+  EXPECT_EQ(layout_.boxes()[1].height, kMaxSpacerHeight);
+  // A document taller than an int counts its height in 64 bits.
+  ElementList list;
+  for (uint32_t i = 2; i < kMaxDocumentElements + 10; ++i) {
+    list.push_back(std::make_unique<BarElement>(0u, kMaxSpacerHeight));
+  }
+  layout_.Append(&list);
+  EXPECT_EQ(layout_.element_count(), kMaxDocumentElements);
+  EXPECT_EQ(layout_.DocumentHeight(),
+            (1 << 20) + int64_t{kMaxSpacerHeight} * (kMaxDocumentElements - 1));
+  EXPECT_GT(layout_.DocumentHeight(), int64_t{INT32_MAX});
+  EXPECT_EQ(layout_.HitTest(5, layout_.DocumentHeight() - 1), static_cast<int>(kMaxDocumentElements - 1));
 }
 
 TEST_F(LayoutTest, ResetDropsTheDocument) {

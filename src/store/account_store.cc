@@ -1,5 +1,6 @@
 #include "store/account_store.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "platform/clock.h"
@@ -8,6 +9,7 @@
 #include "platform/hex.h"
 #include "platform/utf.h"
 #include "store/global_settings.h"
+#include "store/filetime.h"
 #include "store/le_bytes.h"
 
 namespace quill {
@@ -137,6 +139,49 @@ bool AccountStore::DeleteMailsAndQueue(const std::vector<uint32_t>& mail_ids) {
   bool ok = mails_.DeleteMails(mail_ids, &server_ids);
   for (uint32_t s : server_ids) ok = commands_->QueueDelete(s) && ok;
   return ok;
+}
+
+bool AccountStore::SaveLocalMail(const LocalMail& mail, uint32_t* mail_id) {
+  MailFiles files;
+  files.to = mail.to;
+  files.cc = mail.cc;
+  files.bcc = mail.bcc;
+  files.sender = u"\"" + GetNickName() + u"\"<" + GetEmailAddr() + u">";
+  files.subject = mail.subject;
+  files.body = mail.for_sending ? u"<html><head></head><body>" + mail.body + u"</body></html>" : mail.body;
+  files.attachments = mail.attachments;
+
+  MailRecord record;
+  record.set_reply_to(mail.reply_to);
+  record.set_folder(kLocalFolder);
+  const uint64_t now = FiletimeNow();
+  record.set_date(now);
+  record.set_save_time(now);
+  record.set_to_count(static_cast<uint16_t>(std::min<size_t>(mail.to.size(), 0xFFFF)));
+  record.set_cc_count(static_cast<uint16_t>(std::min<size_t>(mail.cc.size(), 0xFFFF)));
+  record.set_attach_count(static_cast<uint16_t>(std::min<size_t>(mail.attachments.size(), 0xFFFF)));
+  record.set_local_kind(mail.compose_mode);
+  record.set_body_state(kBodyComplete);
+  const uint32_t chars = static_cast<uint32_t>(std::min<size_t>(files.body.size(), UINT32_MAX));
+  record.set_server_body_length(chars);
+  record.set_local_body_length(chars);
+  record.sender = files.sender;
+  record.subject = files.subject;
+  record.attachments = files.attachments;
+  record.MarkTextsChanged();
+
+  if (*mail_id != 0) {
+    if (!mails_.WriteMail(*mail_id, &record)) return false;
+  } else {
+    *mail_id = mails_.AddOrUpdateMail(&record);
+    if (*mail_id == 0) return false;
+  }
+  const bool saved = mails_.files()->SaveMailFiles(*mail_id, files);
+  std::vector<std::u16string> recipients = mail.to;
+  recipients.insert(recipients.end(), mail.cc.begin(), mail.cc.end());
+  recipients.insert(recipients.end(), mail.bcc.begin(), mail.bcc.end());
+  address_book_.AddUnknownAddresses(recipients);
+  return saved;
 }
 
 }  // namespace store

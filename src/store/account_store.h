@@ -20,6 +20,7 @@
 
 #include "platform/file_system.h"
 #include "store/address_book.h"
+#include "store/attachment_entry.h"
 #include "store/command_queue.h"
 #include "store/config_file.h"
 #include "store/folder_store.h"
@@ -27,6 +28,17 @@
 
 namespace quill {
 namespace store {
+
+// A mail written on the device, as the compose screen hands it over.
+struct LocalMail {
+  std::vector<std::u16string> to, cc, bcc;  // display addresses
+  std::u16string subject;                   // the subject
+  std::u16string body;                      // the text as written (HTML)
+  std::vector<AttachmentEntry> attachments; // the attachment list
+  uint32_t reply_to = 0xFFFFFFFF;           // ServerID replied to or forwarded
+  uint16_t compose_mode = 1;                // the compose screen's mode, 1..3
+  bool for_sending = false;                 // wrap the body as a whole HTML page
+};
 
 class AccountStore {
  public:
@@ -76,6 +88,12 @@ class AccountStore {
   // Deletes the mails, then queues one delete command per mail of the
   // service that was deleted. True when every mail was deleted.
   bool DeleteMailsAndQueue(const std::vector<uint32_t>& mail_ids);
+
+  // Stores a mail written on the device in folder 4: the record (a new one
+  // when *mail_id is 0, else rewritten), then its files, then its
+  // recipients into the address book. *mail_id is set whenever the record
+  // exists; true only when record and every file were written.
+  bool SaveLocalMail(const LocalMail& mail, uint32_t* mail_id);
 
  private:
   bool SetFlagsAndQueue(uint32_t mail_id, uint32_t flags);

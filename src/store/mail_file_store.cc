@@ -4,12 +4,45 @@
 #include <vector>
 
 #include "platform/last_error.h"
+#include "platform/utf.h"
 
 namespace quill {
 namespace store {
 namespace {
 
 constexpr char kAttachmentsDir[] = "Attachments";
+constexpr char kBodyFile[] = "mail.txt";
+
+std::vector<std::u16string> SplitList(const std::u16string& text) {
+  std::vector<std::u16string> out;
+  if (text.empty()) return out;
+  size_t start = 0;
+  while (true) {
+    size_t nl = text.find(u'\n', start);
+    out.push_back(text.substr(start, nl == std::u16string::npos ? nl : nl - start));
+    if (nl == std::u16string::npos) return out;
+    start = nl + 1;
+  }
+}
+
+std::u16string JoinList(const std::vector<std::u16string>& list) {
+  std::u16string out;
+  for (size_t i = 0; i < list.size(); ++i) {
+    if (i) out += u'\n';
+    out += list[i];
+  }
+  return out;
+}
+
+Bytes Utf16Le(const std::u16string& text) {
+  Bytes out;
+  out.reserve(text.size() * 2);
+  for (char16_t c : text) {
+    out.push_back(static_cast<uint8_t>(c));
+    out.push_back(static_cast<uint8_t>(c >> 8));
+  }
+  return out;
+}
 
 std::string TwoDigits(uint32_t n) {
   return std::string(1, static_cast<char>('0' + n / 10)) + static_cast<char>('0' + n % 10);
@@ -50,6 +83,96 @@ bool MailFileStore::DeleteAllMailFiles() {
     }
   }
   return ok;
+}
+
+bool MailFileStore::ReadText(const std::string& path, bool utf16, std::u16string* out) {
+  out->clear();
+  Bytes bytes;
+  if (!fs_->ReadFile(path, &bytes)) return false;
+  if (!utf16) {
+    *out = Utf8ToUtf16(ByteView(bytes).ToString());
+    return true;
+  }
+  out->reserve(bytes.size() / 2);
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {  // an odd last byte is dropped
+    out->push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
+  }
+  return true;
+}
+
+bool MailFileStore::WriteText(const std::string& path, const std::u16string& text, bool utf16) {
+  if (utf16) return fs_->ReplaceAtomically(path, ByteView(Utf16Le(text)));
+  return fs_->ReplaceAtomically(path, ByteView(Utf16ToUtf8(text)));
+}
+
+bool MailFileStore::LoadMailFiles(uint32_t mail_id, MailFiles* files) {
+  *files = MailFiles();
+  if (mail_id == 0) return false;
+  files->mail_id = mail_id;
+  const std::string dir = MailDir(mail_id);
+  std::u16string to, cc, bcc, attachments;
+  bool any = false;
+  any |= ReadText(dir + kBodyFile, true, &files->body);
+  any |= ReadText(dir + "brief.txt", false, &files->brief);
+  any |= ReadText(dir + "tos.txt", false, &to);
+  any |= ReadText(dir + "ccs.txt", false, &cc);
+  any |= ReadText(dir + "bcc.txt", false, &bcc);
+  any |= ReadText(dir + "sender.txt", false, &files->sender);
+  any |= ReadText(dir + "subject.txt", false, &files->subject);
+  any |= ReadText(dir + "attachs.txt", false, &attachments);
+  any |= ReadText(dir + "sendmailid.txt", false, &files->send_key);
+  files->to = SplitList(to);
+  files->cc = SplitList(cc);
+  files->bcc = SplitList(bcc);
+  files->attachments = ParseFileAttachmentList(Utf16ToUtf8(attachments));
+  return any;
+}
+
+bool MailFileStore::SaveMailFiles(uint32_t mail_id, const MailFiles& files) {
+  if (mail_id == 0) return false;
+  const std::string dir = MailDir(mail_id);
+  bool all = true;
+  all = WriteText(dir + kBodyFile, files.body, true) && all;
+  all = WriteText(dir + "brief.txt", files.brief, false) && all;
+  all = WriteText(dir + "tos.txt", JoinList(files.to), false) && all;
+  all = WriteText(dir + "ccs.txt", JoinList(files.cc), false) && all;
+  all = WriteText(dir + "bcc.txt", JoinList(files.bcc), false) && all;
+  all = WriteText(dir + "sender.txt", files.sender, false) && all;
+  all = WriteText(dir + "subject.txt", files.subject, false) && all;
+  all = WriteText(dir + "attachs.txt", Utf8ToUtf16(FormatAttachmentList(files.attachments)), false) && all;
+  all = WriteText(dir + "sendmailid.txt", files.send_key, false) && all;
+  return all;
+}
+
+bool MailFileStore::WriteBody(uint32_t mail_id, const std::u16string& text, uint64_t offset) {
+  if (mail_id == 0 || offset > UINT64_MAX / 2) return false;
+  std::unique_ptr<File> f = fs_->Open(MailDir(mail_id) + kBodyFile, FileSystem::OpenMode::kCreate);
+  uint64_t size = 0;
+  if (!f || !f->Size(&size)) return false;
+  const uint64_t at = offset * 2;
+  if (at > size) return false;  // a gap would be garbage characters
+  const Bytes bytes = Utf16Le(text);
+  return f->WriteAt(at, bytes.data(), bytes.size()) && f->Truncate(at + bytes.size()) && f->Sync();
+}
+
+bool MailFileStore::SaveSendKey(uint32_t mail_id, const std::u16string& key) {
+  return mail_id != 0 && WriteText(MailDir(mail_id) + "sendmailid.txt", key, false);
+}
+
+bool MailFileStore::IsSafeFileName(const std::u16string& name) {
+  if (name.empty() || name == u"." || name == u"..") return false;
+  for (char16_t c : name) {
+    if (c < 0x20 || c == 0x7F || c == u'/' || c == u'\\') return false;
+  }
+  return true;
+}
+
+std::string MailFileStore::AttachmentPath(uint32_t mail_id, uint32_t server_id,
+                                          const std::u16string& name) const {
+  if (mail_id == 0 || !IsSafeFileName(name)) return std::string();
+  // The ServerID as the device's 32-bit "%ld" prints it.
+  const int32_t printed = static_cast<int32_t>(server_id);
+  return MailDir(mail_id) + kAttachmentsDir + "/" + std::to_string(printed) + "_" + Utf16ToUtf8(name);
 }
 
 }  // namespace store

@@ -1,5 +1,12 @@
 // The per-mail directories of one account: MailID modulo 100 as two digits,
-// then the MailID ("07/7/", "34/1234/") under the account directory.
+// then the MailID ("07/7/", "34/1234/") under the account directory, and
+// the files in them: "mail.txt" (the body, UTF-16LE, character n at byte
+// 2n), "brief.txt", "tos.txt", "ccs.txt", "bcc.txt" (display addresses
+// joined by "\n"), "sender.txt", "subject.txt", "attachs.txt" and
+// "sendmailid.txt" (UTF-8), and fetched attachments in "Attachments/".
+//
+// Whole-file writes replace the file atomically. Names that come from the
+// service never leave the mail's directory.
 //
 // Thread safety: none; UI thread only.
 #ifndef QUILL_STORE_MAIL_FILE_STORE_H_
@@ -7,11 +14,27 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/file_system.h"
+#include "store/attachment_entry.h"
 
 namespace quill {
 namespace store {
+
+// The in-memory form of one mail's directory.
+struct MailFiles {
+  std::vector<std::u16string> to;             // "tos.txt", display addresses
+  std::vector<std::u16string> cc;             // "ccs.txt"
+  std::vector<std::u16string> bcc;            // "bcc.txt"
+  std::u16string body;                        // "mail.txt"
+  std::u16string brief;                       // "brief.txt"
+  std::u16string sender;                      // "sender.txt", a display address
+  std::u16string subject;                     // "subject.txt"
+  std::u16string send_key;                    // "sendmailid.txt", the delivery's key
+  std::vector<AttachmentEntry> attachments;   // "attachs.txt"
+  uint32_t mail_id = 0;                       // whose files these are
+};
 
 class MailFileStore {
  public:
@@ -25,6 +48,21 @@ class MailFileStore {
   // The mail's directory with its trailing '/'; "" for MailID 0.
   std::string MailDir(uint32_t mail_id) const;
 
+  // Empties files, then reads every file of the mail. True when at least
+  // one file was read (missing files leave their fields empty).
+  bool LoadMailFiles(uint32_t mail_id, MailFiles* files);
+  // Replaces every file of the mail. True only when every file was written
+  // (the others are written all the same).
+  bool SaveMailFiles(uint32_t mail_id, const MailFiles& files);
+  // Writes text into "mail.txt" at character offset and cuts the file after
+  // it. Refused when offset is past the current end.
+  bool WriteBody(uint32_t mail_id, const std::u16string& text, uint64_t offset);
+  bool SaveSendKey(uint32_t mail_id, const std::u16string& key);
+  // "<mail dir>Attachments/<ServerID>_<name>"; "" when the name is empty,
+  // ".." or ".", or holds a separator, NUL or a control character.
+  std::string AttachmentPath(uint32_t mail_id, uint32_t server_id, const std::u16string& name) const;
+  static bool IsSafeFileName(const std::u16string& name);
+
   // Deletes every file of the mail's directory and of its "Attachments"
   // directory; the directories stay. Stops at the first file that cannot be
   // deleted. A missing directory is success.
@@ -35,6 +73,8 @@ class MailFileStore {
 
  private:
   bool DeleteFilesIn(const std::string& dir);
+  bool ReadText(const std::string& path, bool utf16, std::u16string* out);
+  bool WriteText(const std::string& path, const std::u16string& text, bool utf16);
 
   FileSystem* const fs_;
   std::string base_;  // account directory, ends in '/'

@@ -91,6 +91,12 @@ class MailStore {
   // the deleted mails of the service. True when all were deleted.
   bool DeleteMails(const std::vector<uint32_t>& mail_ids, std::vector<uint32_t>* server_ids);
 
+  // Where a fetched attachment of the mail with this ServerID is kept; ""
+  // for an unknown mail or an unsafe name.
+  std::string AttachmentPath(uint32_t server_id, const std::u16string& name) const {
+    return files_.AttachmentPath(FindByServerID(server_id), server_id, name);
+  }
+
   uint32_t FindByServerID(uint32_t server_id) const;
   // 0xFFFFFFFF when the mail is unknown.
   uint32_t GetServerID(uint32_t mail_id) const;

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/clock.h"
+#include "store/filetime.h"
 #include "store/le_bytes.h"
 
 namespace quill {
@@ -16,9 +16,6 @@ constexpr size_t kFirstUsedAt = 20;
 constexpr size_t kCountAt = 28;
 constexpr size_t kSlotSizeAt = 32;
 constexpr size_t kTimeAt = 4;
-
-// Seconds from 1601-01-01 to 1970-01-01.
-constexpr uint64_t kFiletimeEpochSeconds = 11644473600ull;
 
 uint32_t GrowSlotsFor(uint32_t slot_size) {
   if (slot_size == 8192) return 8;
@@ -125,8 +122,7 @@ bool RecordFile::StartOver(bool keep_bad) {
   header_[0] = 'N';
   header_[1] = 'X';
   header_[3] = 1;
-  PutLe64(header_ + kTimeAt,
-          (static_cast<uint64_t>(NowSeconds()) + kFiletimeEpochSeconds) * 10000000ull);
+  PutLe64(header_ + kTimeAt, FiletimeNow());
   PutLe32(header_ + kSlotSizeAt, slot_size_);
   slots_ = 0;
   last_id_ = 0;

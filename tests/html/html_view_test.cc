@@ -132,6 +132,20 @@ TEST_F(ViewTest, ANewDocumentDropsTheTurnsOfTheOldOne) {
   EXPECT_EQ(Described(), "T\"new\"{b} T\" mail\"");
 }
 
+TEST_F(ViewTest, AViewDestroyedWhileLoadingLeavesNoTurnBehind) {
+  {
+    HtmlView doomed(&loop_, &font_);
+    RecordingListener listener;
+    doomed.AddListener(&listener);
+    ASSERT_TRUE(doomed.SetHtml(LongDocument(60), false, Geometry()));
+    listener.changes = 0;
+    ASSERT_TRUE(loop_.PumpUntil([&] { return listener.changes > 0; }, 5000));
+    EXPECT_TRUE(doomed.loading());
+  }
+  // The queued turn went with the view's endpoint.
+  loop_.PumpUntil([] { return false; }, 50);
+}
+
 TEST_F(ViewTest, AppendContinuesTheDocumentQueuedOrAfresh) {
   ASSERT_TRUE(view_.SetHtml(LongDocument(3) + u"<b>ab", false, Geometry()));
   EXPECT_TRUE(view_.AppendHtml(u"c</b>d"));  // queued behind the running load

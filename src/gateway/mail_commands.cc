@@ -62,7 +62,8 @@ size_t SliceEnd(const std::u16string& text, size_t start, size_t max_units, size
 int32_t BodyVersion(const std::string& body_utf8) {
   const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(body_utf8.data()),
                           static_cast<uInt>(body_utf8.size()));
-  const int32_t v = static_cast<int32_t>(crc & 0x7FFFFFFF);
+  // The client keeps the version in 16 bits.
+  const int32_t v = static_cast<int32_t>(crc & 0x7FFF);
   return v == 0 ? 1 : v;
 }
 

@@ -5,7 +5,7 @@
 // Body texts are UTF-8 on the wire; body lengths and offsets count UTF-16
 // code units, and no slice starts or ends inside a surrogate pair. A body
 // version is a checksum of the body text, so it changes exactly when the
-// text does.
+// text does; it fits the 16 bits the client keeps.
 //
 // Thread safety: commands run on request threads at once; each mailbox
 // serialises itself.

@@ -80,6 +80,27 @@ void VisitPart(GMimeObject*, GMimeObject* part, gpointer data) {
 
 }  // namespace
 
+std::string PlainToHtml(std::string_view plain) {
+  std::string out;
+  out.reserve(plain.size() + plain.size() / 8);
+  for (size_t i = 0; i < plain.size(); ++i) {
+    const char c = plain[i];
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\r':
+        if (i + 1 < plain.size() && plain[i + 1] == '\n') ++i;
+        out += "<br>\n";
+        break;
+      case '\n': out += "<br>\n"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
 ParsedMail ParseMail(std::string_view message) {
   InitOnce();
   ParsedMail mail;
@@ -99,7 +120,7 @@ ParsedMail ParseMail(std::string_view message) {
   PartWalk walk;
   walk.mail = &mail;
   g_mime_message_foreach(m, VisitPart, &walk);
-  if (!walk.have_html) mail.body = std::move(walk.plain);
+  if (!walk.have_html) mail.body = PlainToHtml(walk.plain);
   g_object_unref(m);
   return mail;
 }

@@ -33,8 +33,10 @@ struct ParsedMail {
   std::vector<MailAddress> to;      // mailboxes of To, groups flattened
   std::vector<MailAddress> cc;      // mailboxes of Cc
   std::vector<MailAttachment> attachments;
-  std::string body;                 // the HTML part when there is one, else the plain text
-  bool body_is_html = false;
+  // The HTML part when there is one, else the plain text made HTML
+  // (PlainToHtml): the client shows every body with its HTML engine.
+  std::string body;
+  bool body_is_html = false;        // the body came from an HTML part
 };
 
 // The messages served are at most this large; bigger files are read only
@@ -42,6 +44,9 @@ struct ParsedMail {
 constexpr size_t kMaxMailFileBytes = 32u << 20;
 
 ParsedMail ParseMail(std::string_view message);
+
+// Plain text as HTML: &, <, > and " escaped, every line break a <br>.
+std::string PlainToHtml(std::string_view plain);
 
 }  // namespace gateway
 }  // namespace quill

@@ -11,7 +11,24 @@ namespace gateway {
 namespace {
 
 constexpr char kStateHeader[] = "QUILLMAILBOX 1";
-constexpr char kInboxName[] = "收件箱";
+// The folder id and name of a folder directory that has a fixed meaning.
+bool WellKnownFolder(const std::string& dir, uint32_t* id, std::string* name) {
+  static const struct {
+    const char* dir;
+    uint32_t id;
+    const char* name;
+  } kFolders[] = {{"", kInboxFolderId, "收件箱"},
+                  {".Sent", kSentFolderId, "已发送"},
+                  {".Drafts", kDraftsFolderId, "草稿箱"}};
+  for (const auto& f : kFolders) {
+    if (dir == f.dir) {
+      *id = f.id;
+      *name = f.name;
+      return true;
+    }
+  }
+  return false;
+}
 
 std::vector<std::string_view> SplitTabs(std::string_view line) {
   std::vector<std::string_view> out;
@@ -144,8 +161,12 @@ bool Mailbox::Refresh() {
     if (it != folder_by_dir.end()) {
       id = it->second;
     } else {
-      id = dir.empty() ? kInboxFolderId : next_folder_id_++;
-      folders_[id] = MailboxFolder{id, dir.empty() ? kInboxName : dir.substr(1), dir};
+      std::string name;
+      if (!WellKnownFolder(dir, &id, &name)) {
+        id = next_folder_id_++;
+        name = dir.substr(1);
+      }
+      folders_[id] = MailboxFolder{id, name, dir};
       folder_by_dir[dir] = id;
       AppendLocked(JournalEntry::kAddFolder, id);
     }
@@ -270,7 +291,17 @@ bool Mailbox::ReadHead(uint32_t server_id, MailHead* out) {
 bool Mailbox::DeleteMail(uint32_t server_id) {
   MailboxMail mail;
   if (!FindMail(server_id, &mail)) return true;
-  return fs_->Delete(maildir_ + "/" + mail.path);
+  const std::string trash = std::string(kTrashDir) + "/";
+  if (mail.path.compare(0, trash.size(), trash) == 0) return true;  // deleted before
+  for (const char* sub : {"/cur", "/new", "/tmp"}) {
+    if (!fs_->MakeDirs(maildir_ + "/" + kTrashDir + sub)) return false;
+  }
+  const std::string file = mail.path.substr(mail.path.rfind('/') + 1);
+  const std::string sub = mail.path.compare(0, 4, "new/") == 0 ||
+                                  mail.path.find("/new/") != std::string::npos
+                              ? "/new/"
+                              : "/cur/";
+  return fs_->Rename(maildir_ + "/" + mail.path, maildir_ + "/" + kTrashDir + sub + file);
 }
 
 bool Mailbox::SetUnread(uint32_t server_id, bool unread) {

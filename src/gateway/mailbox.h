@@ -33,10 +33,16 @@
 namespace quill {
 namespace gateway {
 
-// Where delivered mail goes on the client.
-constexpr uint32_t kInboxFolderId = 3;
-// Ids of ".Folder" subfolders start here.
+// Folders with a fixed meaning to the client: the inbox (the Maildir's own
+// cur/ and new/), ".Sent" (mail the client delivered) and ".Drafts" (mail
+// written on the device).
+constexpr uint32_t kInboxFolderId = 1;
+constexpr uint32_t kSentFolderId = 3;
+constexpr uint32_t kDraftsFolderId = 4;
+// Ids of further ".Folder" subfolders start here.
 constexpr uint32_t kFirstSubfolderId = 100;
+// Where mails deleted on the client go.
+constexpr char kTrashDir[] = ".Trash";
 
 struct MailboxFolder {
   uint32_t id = 0;
@@ -89,8 +95,10 @@ class Mailbox {
   // The head of a mail, parsed once and then kept.
   bool ReadHead(uint32_t server_id, MailHead* out);
 
-  // Client changes: the file is deleted, or renamed with the "S" flag set
-  // (read) or cleared (unread). Unknown ids are ignored (true).
+  // Client changes, idempotent since every sync page repeats them: a
+  // deleted mail's file moves to ".Trash" (made when missing; a mail
+  // already there stays), a read or unread mark renames it with the "S"
+  // flag set or cleared. Unknown ids are ignored (true).
   bool DeleteMail(uint32_t server_id);
   bool SetUnread(uint32_t server_id, bool unread);
 

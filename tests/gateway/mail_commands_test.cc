@@ -1,5 +1,6 @@
 // sync, getmailbrief and getmailbody against a Maildir, spoken by hand.
 #include "gateway/mail_commands.h"
+#include "gateway/mail_parser.h"
 
 #include <gtest/gtest.h>
 
@@ -152,16 +153,24 @@ TEST_F(MailCommandsTest, InitialSyncPagesTheMailboxAndLaterSyncsSendOnlyChanges)
   Deliver(maildir_, "new/9999.n", PlainMessage("new one", "n@x", "fresh"));
   Page changed = Sync(key, {{13, &del}, {12, &mark}});
   ASSERT_EQ(changed.result, 0);
-  EXPECT_FALSE(DefaultFileSystem()->Exists(maildir_ + "/cur/1000.m:2,S"));
+  EXPECT_TRUE(DefaultFileSystem()->Exists(maildir_ + "/.Trash/cur/1000.m:2,S"));
   EXPECT_TRUE(DefaultFileSystem()->Exists(maildir_ + "/cur/1001.m:2,"));
-  ASSERT_EQ(changed.commands.size(), 3u);
-  EXPECT_EQ(changed.commands[0].type, 11);  // the new mail, unread
+  // The new mail (seen before the client's changes are applied), then the
+  // trash appears before mail 1 moves into it; mail 2 is unread.
+  ASSERT_EQ(changed.commands.size(), 4u);
+  EXPECT_EQ(changed.commands[0].type, 11);
   EXPECT_EQ(changed.commands[0].flags, 1);
-  EXPECT_EQ(changed.commands[1].type, 12);
-  EXPECT_EQ(changed.commands[1].id, 2);
-  EXPECT_EQ(changed.commands[1].flags, 1);
-  EXPECT_EQ(changed.commands[2].type, 13);
-  EXPECT_EQ(changed.commands[2].id, 1);
+  EXPECT_EQ(changed.commands[1].type, 1);
+  EXPECT_EQ(changed.commands[1].id, static_cast<int32_t>(kFirstSubfolderId));
+  EXPECT_EQ(changed.commands[2].type, 12);
+  EXPECT_EQ(changed.commands[2].id, 2);
+  EXPECT_EQ(changed.commands[2].flags, 1);
+  EXPECT_EQ(changed.commands[3].type, 12);
+  EXPECT_EQ(changed.commands[3].id, 1);
+  EXPECT_EQ(changed.commands[3].folder, static_cast<int32_t>(kFirstSubfolderId));
+  // The next page repeats the client's commands: nothing changes again.
+  Page again = Sync(changed.key, {{13, &del}, {12, &mark}});
+  EXPECT_TRUE(again.commands.empty());
 }
 
 TEST_F(MailCommandsTest, MalformedSyncRequestsAreRefused) {
@@ -192,7 +201,8 @@ TEST_F(MailCommandsTest, BriefCarriesHeadListsAndTheStartOfTheBody) {
   a.GetInt(3, &sid);
   EXPECT_EQ(sid, 1);
   a.GetInt(4, &length);
-  EXPECT_EQ(length, static_cast<int32_t>(Utf8ToUtf16(body).size()));
+  const std::string html = PlainToHtml(body);  // plain text is served as HTML
+  EXPECT_EQ(length, static_cast<int32_t>(Utf8ToUtf16(html).size()));
   a.GetInt(6, &to);
   EXPECT_EQ(to, 2);
   ListReader to_list;
@@ -210,7 +220,7 @@ TEST_F(MailCommandsTest, BriefCarriesHeadListsAndTheStartOfTheBody) {
   EXPECT_EQ(subject, "简报");
   a.GetString(18, &brief);
   EXPECT_EQ(Utf8ToUtf16(brief).size(), kBriefUnits);
-  EXPECT_EQ(body.compare(0, brief.size(), brief), 0);
+  EXPECT_EQ(html.compare(0, brief.size(), brief), 0);
   EXPECT_EQ(a.GetInt(19, &version), CodecOk);
   EXPECT_NE(version, 0);
 

@@ -57,6 +57,7 @@ TEST(MailParser, PlainBodyInItsCharsetAndGarbageGivesEmptyFields) {
       "Content-Transfer-Encoding: base64\r\n\r\n1tDOxA==\r\n");
   EXPECT_FALSE(plain.body_is_html);
   EXPECT_EQ(plain.body.substr(0, 6), "中文");
+  EXPECT_EQ(PlainToHtml("a<b> & \"c\"\r\nd\ne"), "a&lt;b&gt; &amp; &quot;c&quot;<br>\nd<br>\ne");
   EXPECT_EQ(plain.date, 0);
   for (const std::string& junk :
        {std::string(), std::string("\0\0\0", 3), std::string(5000, '\xFF'),
@@ -92,21 +93,22 @@ TEST_F(MailboxTest, ChangesInTheMaildirBecomeJournalEntries) {
   Deliver(Maildir(), ".Sent/cur/300.c:2,S", PlainMessage("three", "c@x", "3"));
   Mailbox box(DefaultFileSystem(), Maildir());
   ASSERT_TRUE(box.Refresh());
-  // Folders first (inbox 3, then .Sent 100), then mails in folder and name order.
-  EXPECT_EQ(Journal(box, 0), "1:3 1:100 3:1 3:2 3:3");
+  // Folders first (inbox 1, then .Sent 3), then mails in folder and name order.
+  EXPECT_EQ(Journal(box, 0), "1:1 1:3 3:1 3:2 3:3");
   EXPECT_EQ(box.newest_key(), 5u);
   MailboxMail m;
   ASSERT_TRUE(box.FindMail(2, &m));
   EXPECT_TRUE(m.unread);
   EXPECT_EQ(m.folder_id, kInboxFolderId);
   ASSERT_TRUE(box.FindMail(3, &m));
-  EXPECT_EQ(m.folder_id, kFirstSubfolderId);
+  EXPECT_EQ(m.folder_id, kSentFolderId);
   MailHead head;
   ASSERT_TRUE(box.ReadHead(3, &head));
   EXPECT_EQ(head.subject, "three");
 
   // Read on the client: new/ -> cur/ with S. Moved by another client: the
-  // same unique name in another folder. Deleted: the file is gone.
+  // same unique name in another folder. Deleted on the client: moved to
+  // .Trash, a further folder, once however often the delete comes.
   ASSERT_TRUE(box.SetUnread(2, false));
   EXPECT_TRUE(DefaultFileSystem()->Exists(Maildir() + "/cur/200.b:2,S"));
   ASSERT_TRUE(DefaultFileSystem()->Rename(Maildir() + "/.Sent/cur/300.c:2,S",
@@ -114,20 +116,24 @@ TEST_F(MailboxTest, ChangesInTheMaildirBecomeJournalEntries) {
   ASSERT_TRUE(box.DeleteMail(1));
   Deliver(Maildir(), "new/400.d", PlainMessage("four", "d@x", "4"));
   ASSERT_TRUE(box.Refresh());
-  EXPECT_EQ(Journal(box, 5), "4:2 4:3 3:4 5:1");  // in listing order: cur/ before new/
+  // Listing order: folders, then each folder's cur/ before new/.
+  EXPECT_EQ(Journal(box, 5), "1:100 4:2 4:3 3:4 4:1");
+  EXPECT_TRUE(DefaultFileSystem()->Exists(Maildir() + "/.Trash/cur/100.a:2,S"));
+  ASSERT_TRUE(box.DeleteMail(1));
+  EXPECT_TRUE(DefaultFileSystem()->Exists(Maildir() + "/.Trash/cur/100.a:2,S"));
   ASSERT_TRUE(box.FindMail(3, &m));
   EXPECT_EQ(m.folder_id, kInboxFolderId);
   // From the beginning: only what exists now, as additions.
-  EXPECT_EQ(Journal(box, 0), "1:3 1:100 3:2 3:3 3:4");
+  EXPECT_EQ(Journal(box, 0), "1:1 1:3 3:1 3:2 3:3 1:100 3:4");
   // A key never issued also starts from the beginning.
   EXPECT_EQ(Journal(box, 99), Journal(box, 0));
 
   ASSERT_TRUE(box.SetUnread(2, true));
   EXPECT_TRUE(DefaultFileSystem()->Exists(Maildir() + "/cur/200.b:2,"));
   ASSERT_TRUE(box.Refresh());
-  EXPECT_EQ(Journal(box, 9), "4:2");
+  EXPECT_EQ(Journal(box, 10), "4:2");
   ASSERT_TRUE(box.Refresh());  // nothing changed, nothing journaled
-  EXPECT_EQ(box.newest_key(), 10u);
+  EXPECT_EQ(box.newest_key(), 11u);
 }
 
 TEST_F(MailboxTest, IdsAndJournalSurviveARestartAndADamagedStateStartsOver) {
@@ -146,7 +152,7 @@ TEST_F(MailboxTest, IdsAndJournalSurviveARestartAndADamagedStateStartsOver) {
   ASSERT_TRUE(DefaultFileSystem()->ReplaceAtomically(state, ByteView(std::string("junk\n"))));
   Mailbox box(DefaultFileSystem(), Maildir());
   ASSERT_TRUE(box.Refresh());
-  EXPECT_EQ(Journal(box, 0), "1:3 3:1 3:2");
+  EXPECT_EQ(Journal(box, 0), "1:1 3:1 3:2");
   EXPECT_TRUE(DefaultFileSystem()->Exists(state + ".bad"));
 }
 
@@ -155,7 +161,7 @@ TEST_F(MailboxTest, UnlistableMaildirFailsAndOddFileNamesAreSkipped) {
   Deliver(Maildir(), "new/tab\tname", "x");
   Mailbox box(DefaultFileSystem(), Maildir());
   ASSERT_TRUE(box.Refresh());
-  EXPECT_EQ(Journal(box, 0), "1:3");
+  EXPECT_EQ(Journal(box, 0), "1:1");
   Mailbox missing(DefaultFileSystem(), dir_.path() + "/nothing");
   EXPECT_FALSE(missing.Refresh());
 }

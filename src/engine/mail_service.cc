@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "commands/auth_job.h"
+#include "engine/sync_applier.h"
 #include "engine/trace.h"
 
 namespace quill {
@@ -64,21 +65,6 @@ bool MailService::DoAuth(int access_point, bool user_initiated, std::u16string a
   return true;
 }
 
-int MailService::SubscribeAuthDone(AuthDoneHandler handler) {
-  const int id = next_subscriber_id_++;
-  auth_done_.push_back(Subscriber{id, std::move(handler)});
-  return id;
-}
-
-void MailService::UnsubscribeAuthDone(int id) {
-  for (auto it = auth_done_.begin(); it != auth_done_.end(); ++it) {
-    if (it->id == id) {
-      auth_done_.erase(it);
-      return;
-    }
-  }
-}
-
 void MailService::ResetSession() {
   account_.ClearSession();
   account_.SetUin(0);
@@ -88,6 +74,107 @@ void MailService::OnJobEvent(JobEventKind, int32_t, int, NetJob*) {}
 
 void MailService::OnJobEnded(uint32_t job_id, int job_type, uint32_t) {
   if (job_type == kJobLogin && static_cast<int32_t>(job_id) == auth_job_id_) auth_job_id_ = -1;
+  // A sync that ended without its last page (no connection, the pool going
+  // away) still ends once.
+  if (job_type == kJobSync && static_cast<int32_t>(job_id) == sync_job_id_) {
+    SyncOutcome outcome;
+    outcome.step = static_cast<int32_t>(kStepNoConnection);
+    outcome.reason = sync_reason_;
+    EndSync(job_id, /*sent=*/false, outcome);
+  }
+}
+
+bool MailService::DoSync(int32_t reason) {
+  if (store_ == nullptr || !HasSession() || auth_job_id_ != -1 || sync_job_id_ != -1) return false;
+  commands::SyncRequest request;
+  request.head.session_key = account_.session().session_key;
+  request.head.uin = account_.session().uin;
+  request.head.data_id = store_->GetAccountDataId(options_.device_id);
+  request.head.sync_key = store_->GetSyncKey();
+  stored_sync_key_ = request.head.sync_key;
+  request.reason = reason;
+  request.auto_delete_seconds =
+      static_cast<uint32_t>(settings_.Get(store::global_keys::kAutoDeleteSpan)) * 86400u;
+  request.excluded_folders = store_->folders()->excluded();
+  std::vector<store::Command> batch;
+  if (store_->commands()->TakeBatch(&batch)) {
+    for (const store::Command& queued : batch) {
+      commands::SyncCommand c;
+      c.id = queued.server_id;
+      if (queued.type == store::kCommandDelete) {
+        c.type = commands::kRbcmdDelMail;
+      } else {
+        c.type = commands::kRbcmdUpdateMail;
+        c.mask = 1;
+        c.flags = static_cast<int32_t>(queued.value);
+      }
+      request.commands.push_back(c);
+    }
+  }
+  auto job = std::make_unique<commands::SyncJob>(&exchange_, static_cast<commands::SyncHost*>(this),
+                                                 std::move(request));
+  job->set_listener(this);
+  const int32_t id = pool_.AddJob(std::move(job));
+  if (id <= 0) {
+    store_->commands()->FinishBatch(false);
+    return false;
+  }
+  sync_job_id_ = id;
+  sync_reason_ = reason;
+  sync_new_mails_ = 0;
+  return true;
+}
+
+void MailService::SyncPageArrived(uint32_t job_id, const commands::SyncResponse& page,
+                                  bool final_page, int32_t reason) {
+  if (static_cast<int32_t>(job_id) != sync_job_id_ || store_ == nullptr) return;  // a stale job
+  SyncOutcome outcome;
+  outcome.reason = reason;
+  if (page.head.result != 0) {
+    outcome.code = page.head.result;
+    outcome.step = -2;
+    EndSync(job_id, /*sent=*/false, outcome);
+    return;
+  }
+  SyncPageStats stats;
+  if (ApplySyncPage(store_.get(), page, &stats)) stored_sync_key_ = page.new_key;
+  sync_new_mails_ += stats.unread_added;
+  if (!final_page) return;
+  outcome.ok = true;
+  EndSync(job_id, /*sent=*/true, outcome);
+}
+
+void MailService::SyncFailed(uint32_t job_id, uint32_t system_error, uint32_t step,
+                             int32_t reason) {
+  SyncOutcome outcome;
+  outcome.code = static_cast<int32_t>(system_error);
+  outcome.step = static_cast<int32_t>(step);
+  outcome.reason = reason;
+  EndSync(job_id, /*sent=*/false, outcome);
+}
+
+void MailService::SyncAbandoned(uint32_t job_id, int32_t reason) {
+  SyncOutcome outcome;
+  outcome.step = -1;
+  outcome.reason = reason;
+  EndSync(job_id, /*sent=*/false, outcome);
+}
+
+void MailService::EndSync(uint32_t job_id, bool sent, const SyncOutcome& outcome) {
+  if (static_cast<int32_t>(job_id) != sync_job_id_) return;  // ended already, or not ours
+  sync_job_id_ = -1;
+  if (store_ != nullptr) store_->commands()->FinishBatch(sent);
+  const int new_mails = sync_new_mails_;
+  sync_new_mails_ = 0;
+  if (outcome.ok && new_mails > 0) new_mail_.Fire(new_mails);
+  sync_done_.Fire(outcome);
+}
+
+bool MailService::OpenSavedAccount() {
+  const uint64_t uin = settings_.Get(store::global_keys::kUinNum);
+  if (uin == 0 || uin > UINT32_MAX) return false;
+  OpenAccount(static_cast<uint32_t>(uin));
+  return store_ != nullptr && store_->opened();
 }
 
 std::u16string MailService::LoginAccount() { return account_.login_account(); }
@@ -101,7 +188,8 @@ void MailService::SetSession(std::string session_key) { account_.SetSession(std:
 void MailService::SetLoginUin(uint32_t uin) { account_.SetUin(uin); }
 
 void MailService::SwitchAccount() {
-  account_cfg_.reset();
+  store_.reset();
+  stored_sync_key_ = 0;
   account_dir_.clear();
   ResetSession();
 }
@@ -109,19 +197,17 @@ void MailService::SwitchAccount() {
 void MailService::OpenAccount(uint32_t uin) {
   account_dir_ = options_.data_dir + "/" + std::to_string(uin);
   options_.fs->MakeDirs(account_dir_);
-  account_cfg_ = std::make_unique<store::ConfigFile>(options_.fs);
-  account_cfg_->SetPath(account_dir_ + "/account.cfg");
+  if (store_ != nullptr && store_->uin() == uin) return;
+  store_ = std::make_unique<store::AccountStore>(options_.fs);
+  store_->Open(uin, options_.data_dir + "/");
+  stored_sync_key_ = store_->GetSyncKey();
 }
 
 void MailService::SaveAccountProfile(const std::u16string& nickname,
                                      const std::u16string& address) {
-  if (!account_cfg_) OpenAccount(account_.session().uin);
-  namespace keys = store::account_keys;
-  if (account_cfg_->GetText(keys::kNickName.name, u"") != nickname) {
-    account_cfg_->SetText(keys::kNickName.name, nickname);
-  }
-  if (account_cfg_->GetText(keys::kEmailAddr.name, u"") != address) {
-    account_cfg_->SetText(keys::kEmailAddr.name, address);
+  if (store_ == nullptr) OpenAccount(account_.session().uin);
+  if (store_->GetNickName() != nickname || store_->GetEmailAddr() != address) {
+    store_->SetAccountIdentity(address, nickname);
   }
 }
 
@@ -145,15 +231,7 @@ void MailService::StartUpdateQuery(int reason) {
   WriteLog(kNetworkLog, "update query due (reason)", static_cast<uint32_t>(reason), 0);
 }
 
-void MailService::AuthDone(const commands::AuthOutcome& outcome) {
-  // A copy: handlers may subscribe or unsubscribe while we walk.
-  const std::vector<Subscriber> subscribers = auth_done_;
-  for (const Subscriber& s : subscribers) {
-    bool still_subscribed = false;
-    for (const Subscriber& now : auth_done_) still_subscribed |= now.id == s.id;
-    if (still_subscribed) s.handler(outcome);
-  }
-}
+void MailService::AuthDone(const commands::AuthOutcome& outcome) { auth_done_.Fire(outcome); }
 
 }  // namespace engine
 }  // namespace quill

@@ -10,6 +10,7 @@
 #define QUILL_ENGINE_MAIL_SERVICE_H_
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -17,8 +18,10 @@
 #include <vector>
 
 #include "commands/login_host.h"
+#include "commands/sync_job.h"
 #include "engine/account_state.h"
 #include "engine/connection_manager.h"
+#include "engine/event_list.h"
 #include "engine/exchange.h"
 #include "engine/gateway_config.h"
 #include "engine/http_connection_cache.h"
@@ -26,7 +29,7 @@
 #include "engine/worker_pool.h"
 #include "platform/file_system.h"
 #include "platform/message_loop.h"
-#include "store/config_file.h"
+#include "store/account_store.h"
 #include "store/global_settings.h"
 
 namespace quill {
@@ -42,12 +45,26 @@ struct MailServiceOptions {
   HttpOptions http;                      // timeouts of every exchange
 };
 
-class MailService : public JobListener, private commands::LoginHost {
+// How a sync ended: ok, the result or platform error, the failing step
+// (0 success, -1 abandoned, -2 refused by the service, else the exchange's
+// step), and the reason it was started with.
+struct SyncOutcome {
+  bool ok = false;
+  int32_t code = 0;
+  int32_t step = 0;
+  int32_t reason = 0;
+};
+
+class MailService : public JobListener,
+                    private commands::LoginHost,
+                    private commands::SyncHost {
  public:
   // Consecutive failed automatic logins after which no more are started.
   static constexpr uint32_t kMaxAutoLoginFailures = 5;
 
   using AuthDoneHandler = std::function<void(const commands::AuthOutcome&)>;
+  using SyncDoneHandler = std::function<void(const SyncOutcome&)>;
+  using NewMailHandler = std::function<void(int count)>;
 
   // loop must outlive the service; the calling thread is its UI thread.
   MailService(MessageLoop* loop, MailServiceOptions options);
@@ -61,13 +78,31 @@ class MailService : public JobListener, private commands::LoginHost {
   bool DoAuth(int access_point, bool user_initiated, std::u16string account,
               std::u16string password, bool auto_login);
 
+  // Starts a sync of the signed-in account; false when none was started (no
+  // session or store, a login or another sync running). A started sync ends
+  // with exactly one SyncDone, after its last page.
+  bool DoSync(int32_t reason);
+
+  // Opens the store of the account saved by the last login, for work
+  // without the service. False when there is none.
+  bool OpenSavedAccount();
+
   // Events. The id is for Unsubscribe; ids are never reused.
-  int SubscribeAuthDone(AuthDoneHandler handler);
-  void UnsubscribeAuthDone(int id);
+  int SubscribeAuthDone(AuthDoneHandler handler) { return auth_done_.Subscribe(std::move(handler)); }
+  void UnsubscribeAuthDone(int id) { auth_done_.Unsubscribe(id); }
+  int SubscribeSyncDone(SyncDoneHandler handler) { return sync_done_.Subscribe(std::move(handler)); }
+  void UnsubscribeSyncDone(int id) { sync_done_.Unsubscribe(id); }
+  // Once per sync that added unread mails, with their number.
+  int SubscribeNewMailArrived(NewMailHandler handler) {
+    return new_mail_.Subscribe(std::move(handler));
+  }
+  void UnsubscribeNewMailArrived(int id) { new_mail_.Unsubscribe(id); }
 
   // Forgets the session (and its ticket) and the account number.
   void ResetSession();
 
+  // A login job holds the login slot (until its job end).
+  bool LoginRunning() const { return auth_job_id_ != -1; }
   bool HasSession() const { return !account_.session().session_key.empty(); }
   AccountState& account() { return account_; }
   store::GlobalSettings& settings() { return settings_; }
@@ -75,6 +110,8 @@ class MailService : public JobListener, private commands::LoginHost {
   const GatewayConfig& gateway() const { return options_.gateway; }
   // The account directory of the signed-in account ("" before a login).
   const std::string& account_dir() const { return account_dir_; }
+  // The open account's store; null before a login or OpenSavedAccount.
+  store::AccountStore* store() { return store_.get(); }
 
   // JobListener.
   void OnJobEvent(JobEventKind kind, int32_t code, int job_type, NetJob* job) override;
@@ -100,10 +137,15 @@ class MailService : public JobListener, private commands::LoginHost {
   void StartUpdateQuery(int reason) override;
   void AuthDone(const commands::AuthOutcome& outcome) override;
 
-  struct Subscriber {
-    int id;                   // from SubscribeAuthDone
-    AuthDoneHandler handler;  // the callback
-  };
+  // SyncHost.
+  int32_t StoredSyncKey() const override { return stored_sync_key_.load(); }
+  void SyncPageArrived(uint32_t job_id, const commands::SyncResponse& page, bool final_page,
+                       int32_t reason) override;
+  void SyncFailed(uint32_t job_id, uint32_t system_error, uint32_t step, int32_t reason) override;
+  void SyncAbandoned(uint32_t job_id, int32_t reason) override;
+  // Ends the sync held by job_id: the batch of client commands back to the
+  // queue unless `sent`, the new-mail event, SyncDone.
+  void EndSync(uint32_t job_id, bool sent, const SyncOutcome& outcome);
 
   MessageLoop* const loop_;
   const MailServiceOptions options_;
@@ -114,13 +156,18 @@ class MailService : public JobListener, private commands::LoginHost {
   ExchangeContext exchange_;                 // shared by every job
   WorkerPool pool_;                          // runs the jobs
   std::string account_dir_;                  // data_dir/uin, "" before a login
-  std::unique_ptr<store::ConfigFile> account_cfg_;  // its "account.cfg"
+  std::unique_ptr<store::AccountStore> store_;  // the open account's data
+  std::atomic<int32_t> stored_sync_key_{0};  // the store's sync key, for the sync worker
   int32_t auth_job_id_ = -1;                 // the running login, -1 none
+  int32_t sync_job_id_ = -1;                 // the running sync, -1 none
+  int32_t sync_reason_ = 0;                  // reason of the running sync
+  int sync_new_mails_ = 0;                   // unread mails added by the running sync
   uint32_t auto_login_failures_ = 0;         // consecutive failed automatic logins
   bool auto_login_disabled_ = false;         // after a -8, for the rest of the run
   std::vector<std::unique_ptr<NetJob>> pending_;  // jobs waiting for a session
-  std::vector<Subscriber> auth_done_;        // AuthDone subscribers
-  int next_subscriber_id_ = 1;               // never reused
+  EventList<const commands::AuthOutcome&> auth_done_;
+  EventList<const SyncOutcome&> sync_done_;
+  EventList<int> new_mail_;
 };
 
 }  // namespace engine

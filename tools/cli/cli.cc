@@ -6,6 +6,7 @@
 #include <climits>
 #include <memory>
 #include <optional>
+#include <ctime>
 
 #include "commands/auth_job.h"
 #include "engine/connection_backend.h"
@@ -32,7 +33,14 @@ const char kUsage[] =
     "usage: quillpost-cli --data DIR [--gateway HOST:PORT] [--gateway-config FILE]\n"
     "                     [--timeout SECONDS] COMMAND ...\n"
     "commands:\n"
-    "  login ACCOUNT PASSWORD   sign in; prints the account number, nickname and address\n";
+    "  login ACCOUNT PASSWORD   sign in (the account is saved for later commands);\n"
+    "                           prints the account number, nickname and address\n"
+    "  sync                     sign in with the saved account and bring the mailbox up to date\n"
+    "  list [--folder ID] [--unread]\n"
+    "                           one line per mail, newest first: MailID, date, sender,\n"
+    "                           subject, read or unread (tab-separated)\n"
+    "  mark MAILID read|unread  mark a mail; the next sync tells the service\n"
+    "  delete MAILID            delete a mail; the next sync tells the service\n";
 
 struct Options {
   std::string data_dir;              // --data
@@ -134,7 +142,7 @@ int Login(engine::MailService* service, MessageLoop* loop, const Options& o, std
   service->SubscribeAuthDone([&](const commands::AuthOutcome& done) { outcome = done; });
   if (!service->DoAuth(service->connections().destination(), /*user_initiated=*/true,
                        Utf8ToUtf16(o.command[1]), PasswordDigest(o.command[2]),
-                       /*auto_login=*/false)) {
+                       /*auto_login=*/true)) {
     err << "quillpost-cli: the login could not be started\n";
     return kExitFailed;
   }
@@ -156,6 +164,166 @@ int Login(engine::MailService* service, MessageLoop* loop, const Options& o, std
       << "\n";
   out << "address: " << Utf16ToUtf8(account.GetText(store::account_keys::kEmailAddr.name, u""))
       << "\n";
+  return kExitOk;
+}
+
+// Signs in with the account the last login saved, as start-up does.
+bool SignInSaved(engine::MailService* service, MessageLoop* loop, const Options& o,
+                 std::ostream& err) {
+  store::GlobalSettings& settings = service->settings();
+  const std::u16string account = settings.Get(store::global_keys::kUinName);
+  const std::u16string password = settings.Get(store::global_keys::kPwd);
+  if (account.empty() || password.empty()) {
+    err << "quillpost-cli: no saved account: run login first\n";
+    return false;
+  }
+  std::optional<commands::AuthOutcome> outcome;
+  const int id = service->SubscribeAuthDone([&](const commands::AuthOutcome& done) { outcome = done; });
+  const bool started = service->DoAuth(service->connections().destination(),
+                                       /*user_initiated=*/false, account, password,
+                                       /*auto_login=*/true);
+  // The login slot frees at the job's end, just after its answer.
+  const bool answered =
+      started && loop->PumpUntil([&] { return outcome.has_value() && !service->LoginRunning(); },
+                                 static_cast<uint32_t>(o.timeout_seconds) * 1000);
+  service->UnsubscribeAuthDone(id);
+  if (!started) {
+    err << "quillpost-cli: the login could not be started\n";
+    return false;
+  }
+  if (!answered) {
+    err << "quillpost-cli: no answer within " << o.timeout_seconds << " s\n";
+    return false;
+  }
+  if (!outcome->ok) {
+    err << Utf16ToUtf8(commands::AuthFailureText(outcome->code));
+    if (commands::IsNetworkFailure(outcome->code)) err << " (" << outcome->code << ")";
+    err << "\n";
+    return false;
+  }
+  return true;
+}
+
+int Sync(engine::MailService* service, MessageLoop* loop, const Options& o, std::ostream& err) {
+  if (o.command.size() != 1) {
+    err << kUsage;
+    return kExitUsage;
+  }
+  if (!SignInSaved(service, loop, o, err)) return kExitFailed;
+  std::optional<engine::SyncOutcome> outcome;
+  int new_mails = 0;
+  service->SubscribeSyncDone([&](const engine::SyncOutcome& done) { outcome = done; });
+  service->SubscribeNewMailArrived([&](int count) { new_mails = count; });
+  if (!service->DoSync(/*reason=*/5)) {
+    err << "quillpost-cli: the sync could not be started\n";
+    return kExitFailed;
+  }
+  if (!loop->PumpUntil([&] { return outcome.has_value(); },
+                       static_cast<uint32_t>(o.timeout_seconds) * 1000)) {
+    err << "quillpost-cli: no answer within " << o.timeout_seconds << " s\n";
+    return kExitFailed;
+  }
+  if (!outcome->ok) {
+    if (outcome->step == -2) {
+      err << "quillpost-cli: the service refused the sync (" << outcome->code << ")\n";
+    } else {
+      err << Utf16ToUtf8(commands::AuthFailureText(outcome->code)) << " (" << outcome->code
+          << ", step " << outcome->step << ")\n";
+    }
+    return kExitFailed;
+  }
+  err << "sync: " << service->store()->mails()->mail_count() << " mails, " << new_mails
+      << " new\n";
+  return kExitOk;
+}
+
+// "YYYY-MM-DD HH:MM" (UTC) of a FILETIME.
+std::string FormatDate(uint64_t filetime) {
+  constexpr uint64_t kEpochDifference = 11644473600ull;
+  const uint64_t seconds = filetime / 10000000ull;
+  const time_t t = static_cast<time_t>(seconds > kEpochDifference ? seconds - kEpochDifference : 0);
+  struct tm tm;
+  gmtime_r(&t, &tm);
+  char buf[32];
+  strftime(buf, sizeof buf, "%Y-%m-%d %H:%M", &tm);
+  return buf;
+}
+
+// Tabs and line breaks inside a field would break the line format.
+std::string Field(const std::u16string& text) {
+  std::string out = Utf16ToUtf8(text);
+  for (char& c : out) {
+    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+  }
+  return out;
+}
+
+int List(engine::MailService* service, const Options& o, std::ostream& out, std::ostream& err) {
+  uint32_t folder = store::kAllFolders;
+  for (size_t i = 1; i < o.command.size(); ++i) {
+    const std::string& a = o.command[i];
+    if (a == "--unread") {
+      folder = store::kUnreadView;
+    } else if (a == "--folder" && i + 1 < o.command.size()) {
+      char* end = nullptr;
+      const unsigned long id = std::strtoul(o.command[++i].c_str(), &end, 10);
+      if (*end != '\0' || id > UINT32_MAX) {
+        err << "quillpost-cli: bad folder " << o.command[i] << "\n";
+        return kExitUsage;
+      }
+      folder = static_cast<uint32_t>(id);
+    } else {
+      err << kUsage;
+      return kExitUsage;
+    }
+  }
+  if (!service->OpenSavedAccount()) {
+    err << "quillpost-cli: no saved account: run login first\n";
+    return kExitFailed;
+  }
+  store::MailStore* mails = service->store()->mails();
+  const std::vector<store::ViewEntry>& view = mails->View(folder);
+  for (auto it = view.rbegin(); it != view.rend(); ++it) {
+    store::MailRecord mail;
+    if (!mails->ReadMail(it->mail_id, &mail)) continue;
+    out << it->mail_id << '\t' << FormatDate(mail.date()) << '\t' << Field(mail.sender) << '\t'
+        << Field(mail.subject) << '\t' << (mail.unread() ? "unread" : "read") << '\n';
+  }
+  return kExitOk;
+}
+
+// The MailID argument of mark and delete; 0 when it is not a number.
+uint32_t MailIdArg(const std::string& text) {
+  char* end = nullptr;
+  const unsigned long id = std::strtoul(text.c_str(), &end, 10);
+  return (text.empty() || *end != '\0' || id > UINT32_MAX) ? 0 : static_cast<uint32_t>(id);
+}
+
+// mark and delete: local changes, queued for the next sync.
+int Change(engine::MailService* service, const Options& o, std::ostream& err) {
+  const bool mark = o.command[0] == "mark";
+  const size_t want = mark ? 3 : 2;
+  const uint32_t mail_id = o.command.size() == want ? MailIdArg(o.command[1]) : 0;
+  if (mail_id == 0 || (mark && o.command[2] != "read" && o.command[2] != "unread")) {
+    err << kUsage;
+    return kExitUsage;
+  }
+  if (!service->OpenSavedAccount()) {
+    err << "quillpost-cli: no saved account: run login first\n";
+    return kExitFailed;
+  }
+  store::AccountStore* store = service->store();
+  if (!store->mails()->Contains(mail_id)) {
+    err << "quillpost-cli: no mail " << mail_id << "\n";
+    return kExitFailed;
+  }
+  const bool ok = !mark                      ? store->DeleteMailsAndQueue({mail_id})
+                  : o.command[2] == "read"   ? store->MarkRead(mail_id)
+                                             : store->MarkUnread(mail_id);
+  if (!ok) {
+    err << "quillpost-cli: mail " << mail_id << " could not be changed\n";
+    return kExitFailed;
+  }
   return kExitOk;
 }
 
@@ -191,6 +359,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   MessageLoop loop;
   engine::MailService service(&loop, std::move(so));
   if (o.command[0] == "login") return Login(&service, &loop, o, out, err);
+  if (o.command[0] == "sync") return Sync(&service, &loop, o, err);
+  if (o.command[0] == "list") return List(&service, o, out, err);
+  if (o.command[0] == "mark" || o.command[0] == "delete") return Change(&service, o, err);
   err << "quillpost-cli: unknown command " << o.command[0] << "\n" << kUsage;
   return kExitUsage;
 }

@@ -1,0 +1,36 @@
+// Applies one decoded sync page to an account's store (UI thread): the
+// server commands in list order inside one store batch, then the new sync
+// key.
+//
+// A replayed RBCMD_AddMail for a mail already held rewrites only its head
+// (flags, folder, date, subject, sender), never its body state, lengths or
+// version, so a page sent twice cannot lose a fetched body.
+#ifndef QUILL_ENGINE_SYNC_APPLIER_H_
+#define QUILL_ENGINE_SYNC_APPLIER_H_
+
+#include <cstdint>
+
+#include "commands/sync_message.h"
+#include "store/account_store.h"
+
+namespace quill {
+namespace engine {
+
+// What a page did, for the new-mail events.
+struct SyncPageStats {
+  int unread_added = 0;  // RBCMD_AddMail commands with the unread bit
+  int applied = 0;       // commands that changed the store
+};
+
+// FILETIME (100 ns since 1601) of seconds since 1970.
+uint64_t FileTimeOfUnixSeconds(uint32_t seconds);
+
+// False when the new key could not be saved (the page then counts as not
+// applied and the job stops with step 100).
+bool ApplySyncPage(store::AccountStore* store, const commands::SyncResponse& page,
+                   SyncPageStats* stats);
+
+}  // namespace engine
+}  // namespace quill
+
+#endif  // QUILL_ENGINE_SYNC_APPLIER_H_

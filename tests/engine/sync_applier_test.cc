@@ -1,0 +1,115 @@
+// Sync pages applied to a real account store.
+#include "engine/sync_applier.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+
+namespace quill {
+namespace engine {
+namespace {
+
+using commands::SyncCommand;
+
+SyncCommand AddMail(uint32_t sid, int32_t flags, uint32_t folder, const std::string& subject) {
+  SyncCommand c;
+  c.type = commands::kRbcmdAddMail;
+  c.id = sid;
+  c.flags = flags;
+  c.folder_id = static_cast<int32_t>(folder);
+  c.date = 1796637600;
+  c.texts = {subject, "Zhang", "z@x.cn"};
+  return c;
+}
+
+class SyncApplierTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/quill-applier-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    ASSERT_TRUE(store_.Open(10001, dir_ + "/"));
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+  SyncPageStats Apply(std::vector<SyncCommand> commands, int32_t key) {
+    commands::SyncResponse page;
+    page.head.result = 0;
+    page.new_key = key;
+    page.commands = std::move(commands);
+    SyncPageStats stats;
+    EXPECT_TRUE(ApplySyncPage(&store_, page, &stats));
+    return stats;
+  }
+  std::string dir_;
+  store::AccountStore store_{DefaultFileSystem()};
+};
+
+TEST_F(SyncApplierTest, MailsFoldersAndTheKeyLand) {
+  SyncCommand folder;
+  folder.type = commands::kRbcmdAddMailFolder;
+  folder.id = 100;
+  folder.texts = {"Work"};
+  const SyncPageStats stats =
+      Apply({folder, AddMail(1, 1, 1, "一"), AddMail(2, 0, 100, "two")}, 3);
+  EXPECT_EQ(stats.unread_added, 1);
+  EXPECT_EQ(store_.GetSyncKey(), 3);
+  store::MailStore* mails = store_.mails();
+  ASSERT_EQ(mails->mail_count(), 2u);
+  EXPECT_EQ(mails->UnreadCount(store::kAllFolders), 1u);
+  EXPECT_EQ(mails->TotalCount(100), 1u);
+  store::MailRecord m;
+  ASSERT_TRUE(mails->ReadMail(mails->FindByServerID(1), &m));
+  EXPECT_EQ(m.subject, u"一");
+  EXPECT_EQ(m.sender, u"\"Zhang\"<z@x.cn>");
+  EXPECT_EQ(m.date(), FileTimeOfUnixSeconds(1796637600));
+  EXPECT_EQ(FileTimeOfUnixSeconds(0), 116444736000000000ull);
+
+  SyncCommand update;
+  update.type = commands::kRbcmdUpdateMail;
+  update.mask = 1 | 16;
+  update.id = 1;
+  update.flags = 0;
+  update.folder_id = 100;
+  SyncCommand unknown = update;
+  unknown.id = 77;  // changes nothing
+  SyncCommand del;
+  del.type = commands::kRbcmdDelMail;
+  del.id = 2;
+  Apply({update, unknown, del}, 6);
+  EXPECT_EQ(mails->mail_count(), 1u);
+  EXPECT_EQ(mails->UnreadCount(store::kAllFolders), 0u);
+  EXPECT_EQ(mails->TotalCount(100), 1u);
+  EXPECT_EQ(mails->FindByServerID(2), 0u);
+}
+
+TEST_F(SyncApplierTest, ReplayedAddMailKeepsTheBodyItHolds) {
+  Apply({AddMail(5, 1, 1, "old subject")}, 1);
+  store::MailStore* mails = store_.mails();
+  const uint32_t id = mails->FindByServerID(5);
+  store::MailRecord m;
+  ASSERT_TRUE(mails->ReadMail(id, &m));
+  m.set_body_state(store::kBodyComplete);
+  m.set_server_body_length(300);
+  m.set_local_body_length(300);
+  m.set_body_version(9);
+  ASSERT_TRUE(mails->WriteMail(id, &m));
+
+  const SyncPageStats stats = Apply({AddMail(5, 0, 1, "new subject")}, 2);
+  EXPECT_EQ(stats.unread_added, 0);  // not a new mail
+  EXPECT_EQ(mails->mail_count(), 1u);
+  ASSERT_TRUE(mails->ReadMail(id, &m));
+  EXPECT_EQ(m.subject, u"new subject");
+  EXPECT_FALSE(m.unread());
+  EXPECT_EQ(m.body_state(), store::kBodyComplete);
+  EXPECT_EQ(m.local_body_length(), 300u);
+  EXPECT_EQ(m.body_version(), 9);
+  EXPECT_EQ(mails->UnreadCount(store::kAllFolders), 0u);
+}
+
+}  // namespace
+}  // namespace engine
+}  // namespace quill

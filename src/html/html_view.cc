@@ -28,6 +28,9 @@ void HtmlView::SetViewSize(int width, int height) {
 void HtmlView::SetScreenSize(int width, int height) {
   screen_width_ = width > 0 ? std::min(width, gfx::kMaxCanvasSide) : kDefaultScreenWidth;
   screen_height_ = height > 0 ? std::min(height, gfx::kMaxCanvasSide) : kDefaultScreenHeight;
+  // The band must be a canvas that can be made.
+  screen_height_ = static_cast<int>(
+      std::min<int64_t>(screen_height_, gfx::kMaxCanvasPixels / screen_width_));
   band_valid_ = false;
 }
 

@@ -75,7 +75,8 @@ class HtmlView {
 
   // Window set-up by the host.
   void SetViewSize(int width, int height);
-  // The band buffer's size; a side of 0 takes the defaults above.
+  // The band buffer's size; a side of 0 takes the defaults above, and a
+  // size beyond the canvas limits is cut to them.
   void SetScreenSize(int width, int height);
   void SetScrollOffset(int64_t offset) { scroll_ = offset; }
   int64_t scroll_offset() const { return scroll_; }

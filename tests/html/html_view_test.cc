@@ -309,6 +309,15 @@ TEST_F(ViewTest, TheBandPaintsWhatAFreshRenderingPaints) {
   EXPECT_TRUE(Same(unfocused, PaintTiles()));
 }
 
+TEST_F(ViewTest, AScreenBeyondTheCanvasLimitsStillPaints) {
+  view_.SetScreenSize(gfx::kMaxCanvasSide, gfx::kMaxCanvasSide);
+  ASSERT_TRUE(view_.SetHtml(u"<font color=#0000FF>x</font>", false, Geometry()));
+  LoadAll();
+  const gfx::Canvas window = PaintWhole();
+  EXPECT_EQ(window.PixelAt(8, 1), gfx::PixelFromColor(0x00FF0000));
+  EXPECT_TRUE(Same(window, PaintTiles()));
+}
+
 TEST_F(ViewTest, ImagesArriveAndTheSwitchHidesThem) {
   ASSERT_TRUE(view_.SetHtml(u"a<img src=\"cid:1\">b", false, Geometry()));
   LoadAll();

@@ -96,6 +96,10 @@ class MailFetchJob : public engine::NetJob, private engine::ExchangeCommand {
     same->request_ = request_;
     return true;
   }
+  void RenewSession(const std::string& session_key, uint32_t uin) override {
+    request_.head.session_key = session_key;
+    request_.head.uin = uin;
+  }
   void Abandon() override { host_->FetchAbandoned(job_id(), Traits::kJobType, mail_id_); }
   void OnDataCome(uint32_t job_id, int, engine::JobResult* result, uint32_t) override {
     if (auto* decoded = dynamic_cast<FetchResult<Response>*>(result)) {

@@ -56,6 +56,12 @@ bool SyncJob::CopyRequestTo(engine::NetJob* other) const {
   return true;
 }
 
+void SyncJob::RenewSession(const std::string& session_key, uint32_t uin) {
+  request_.head.session_key = session_key;
+  request_.head.uin = uin;
+  request_.head.sync_key = host_->StoredSyncKey();
+}
+
 void SyncJob::Abandon() { host_->SyncAbandoned(job_id(), request_.reason); }
 
 void SyncJob::OnDataCome(uint32_t job_id, int, engine::JobResult* response, uint32_t) {

@@ -63,6 +63,9 @@ class SyncJob : public engine::NetJob, private engine::ExchangeCommand {
   int GetJobType() const override { return engine::kJobSync; }
   std::string GetRequestPath() const override { return kSyncPath; }
   bool CopyRequestTo(engine::NetJob* other) const override;
+  // Also takes the key the store holds now: pages applied before the
+  // session expired moved it on.
+  void RenewSession(const std::string& session_key, uint32_t uin) override;
   void Abandon() override;
   void OnDataCome(uint32_t job_id, int type, engine::JobResult* response,
                   uint32_t user_data) override;

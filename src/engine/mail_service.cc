@@ -5,6 +5,7 @@
 #include "commands/auth_job.h"
 #include "engine/sync_applier.h"
 #include "engine/trace.h"
+#include "protocol/message_heads.h"
 
 namespace quill {
 namespace engine {
@@ -70,7 +71,36 @@ void MailService::ResetSession() {
   account_.SetUin(0);
 }
 
-void MailService::OnJobEvent(JobEventKind, int32_t, int, NetJob*) {}
+void MailService::OnJobEvent(JobEventKind kind, int32_t code, int job_type, NetJob* job) {
+  if (kind != JobEventKind::kData || code != protocol::kSessionKeyError || job_type != kJobSync ||
+      static_cast<int32_t>(job->job_id()) != sync_job_id_) {
+    return;
+  }
+  // The session expired: sign in again silently and run a copy of the sync,
+  // which keeps the batch of local changes in flight. Bounded, since the
+  // service could answer -3 after every fresh login.
+  if (sync_retries_ >= kMaxSessionRetries) {
+    SyncOutcome outcome;
+    outcome.code = code;
+    outcome.step = -2;
+    outcome.reason = sync_reason_;
+    EndSync(job->job_id(), /*sent=*/false, outcome);
+    return;
+  }
+  ++sync_retries_;
+  WriteLog(kNetworkLog, "DoSync svr ret sessionkey err, auth and then will retry", 0, 0);
+  account_.SetSession(std::string());
+  auto retry = std::make_unique<commands::SyncJob>(
+      &exchange_, static_cast<commands::SyncHost*>(this), commands::SyncRequest());
+  job->CopyRequestTo(retry.get());
+  retry->set_listener(this);
+  pending_.push_back(std::move(retry));
+  sync_job_id_ = kSyncWaitingForLogin;  // the copy, not yet started
+  if (!DoAuth(connections_.destination(), /*user_initiated=*/false, account_.login_account(),
+              account_.login_password(), /*auto_login=*/true)) {
+    DropPendingJobs();
+  }
+}
 
 void MailService::OnJobEnded(uint32_t job_id, int job_type, uint32_t) {
   if (job_type == kJobLogin && static_cast<int32_t>(job_id) == auth_job_id_) auth_job_id_ = -1;
@@ -122,12 +152,15 @@ bool MailService::DoSync(int32_t reason) {
   sync_job_id_ = id;
   sync_reason_ = reason;
   sync_new_mails_ = 0;
+  sync_retries_ = 0;
   return true;
 }
 
 void MailService::SyncPageArrived(uint32_t job_id, const commands::SyncResponse& page,
                                   bool final_page, int32_t reason) {
   if (static_cast<int32_t>(job_id) != sync_job_id_ || store_ == nullptr) return;  // a stale job
+  // An expired session is renewed in OnJobEvent, right after this call.
+  if (page.head.result == protocol::kSessionKeyError) return;
   SyncOutcome outcome;
   outcome.reason = reason;
   if (page.head.result != 0) {
@@ -162,6 +195,7 @@ void MailService::SyncAbandoned(uint32_t job_id, int32_t reason) {
 
 void MailService::EndSync(uint32_t job_id, bool sent, const SyncOutcome& outcome) {
   if (static_cast<int32_t>(job_id) != sync_job_id_) return;  // ended already, or not ours
+  // (A copy waiting for the login has job id 0, the waiting mark.)
   sync_job_id_ = -1;
   if (store_ != nullptr) store_->commands()->FinishBatch(sent);
   const int new_mails = sync_new_mails_;
@@ -222,7 +256,23 @@ void MailService::DropPendingJobs() {
 void MailService::RunPendingJobs() {
   std::vector<std::unique_ptr<NetJob>> ready;
   ready.swap(pending_);
-  for (auto& job : ready) pool_.AddJob(std::move(job));
+  const std::string session_key = account_.session().session_key;
+  const uint32_t uin = account_.session().uin;
+  for (auto& job : ready) {
+    job->RenewSession(session_key, uin);
+    const bool sync = job->GetJobType() == kJobSync;
+    const int32_t id = pool_.AddJob(std::move(job));
+    if (sync && sync_job_id_ == kSyncWaitingForLogin) {
+      if (id > 0) {
+        sync_job_id_ = id;
+      } else {
+        SyncOutcome outcome;
+        outcome.step = -1;
+        outcome.reason = sync_reason_;
+        EndSync(static_cast<uint32_t>(kSyncWaitingForLogin), /*sent=*/false, outcome);
+      }
+    }
+  }
 }
 
 // Update queries come with the update command; until then the notice is

@@ -61,6 +61,11 @@ class MailService : public JobListener,
  public:
   // Consecutive failed automatic logins after which no more are started.
   static constexpr uint32_t kMaxAutoLoginFailures = 5;
+  // Silent logins one operation may cause by -3 answers.
+  static constexpr int kMaxSessionRetries = 2;
+  // The sync slot while the copy of an expired sync waits for its login
+  // (the copy's job id until it is queued).
+  static constexpr int32_t kSyncWaitingForLogin = 0;
 
   using AuthDoneHandler = std::function<void(const commands::AuthOutcome&)>;
   using SyncDoneHandler = std::function<void(const SyncOutcome&)>;
@@ -161,6 +166,7 @@ class MailService : public JobListener,
   int32_t auth_job_id_ = -1;                 // the running login, -1 none
   int32_t sync_job_id_ = -1;                 // the running sync, -1 none
   int32_t sync_reason_ = 0;                  // reason of the running sync
+  int sync_retries_ = 0;                     // its silent logins so far
   int sync_new_mails_ = 0;                   // unread mails added by the running sync
   uint32_t auto_login_failures_ = 0;         // consecutive failed automatic logins
   bool auto_login_disabled_ = false;         // after a -8, for the rest of the run

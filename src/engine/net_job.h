@@ -109,6 +109,12 @@ class NetJob {
     (void)other;
     return false;
   }
+  // UI thread: a copy made for the retry after a fresh login takes the new
+  // session before it is started. Does nothing by default.
+  virtual void RenewSession(const std::string& session_key, uint32_t uin) {
+    (void)session_key;
+    (void)uin;
+  }
   // The URL path of the command, e.g. "/cgi-bin/rb-bin/getmailbrief";
   // empty for jobs without one (login, dial-up).
   virtual std::string GetRequestPath() const { return std::string(); }

@@ -68,11 +68,14 @@ void FaultPlan::ClearAll() {
   faults_.clear();
 }
 
-Fault FaultPlan::For(const std::string& command) const {
+Fault FaultPlan::For(const std::string& command) {
   std::lock_guard<std::mutex> lock(mu_);
   auto it = faults_.find(command);
   if (it == faults_.end()) it = faults_.find(kAllCommands);
-  return it == faults_.end() ? Fault() : it->second;
+  if (it == faults_.end()) return Fault();
+  const Fault fault = it->second;
+  if (fault.once) faults_.erase(it);
+  return fault;
 }
 
 }  // namespace gateway

@@ -28,6 +28,7 @@ enum class FaultMode {
 struct Fault {
   FaultMode mode = FaultMode::kNone;
   int32_t argument = 0;  // milliseconds for kDelay, the result for kResult
+  bool once = false;     // cleared after the first request it applied to
 };
 
 // The name that applies a fault to every command.
@@ -44,7 +45,8 @@ class FaultPlan {
   void Set(const std::string& command, const Fault& fault);
   void ClearAll();
   // The command's own fault, else the one set for kAllCommands, else none.
-  Fault For(const std::string& command) const;
+  // A fault set `once` is used up by this call.
+  Fault For(const std::string& command);
 
  private:
   mutable std::mutex mu_;

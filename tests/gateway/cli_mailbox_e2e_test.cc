@@ -88,5 +88,25 @@ TEST_F(CliMailboxEndToEnd, SyncListAndChangesBothWays) {
   EXPECT_EQ(Cli({"mark", "4", "maybe"}), 2);
 }
 
+TEST_F(CliMailboxEndToEnd, AnExpiredSessionIsRenewedSilentlyAndTheSyncRepeated) {
+  for (int i = 0; i < 150; ++i) {
+    Deliver("cur/" + std::to_string(100 + i) + ".m:2,S", std::string(150, 'a' + i % 26), 10);
+  }
+  ASSERT_EQ(Cli({"sync"}), 0) << err_.str();
+  // The session expires at the next request: a fresh login, and the copy
+  // of the sync goes on from the stored key.
+  Deliver("new/900.z", "late", 11);
+  gateway::Fault expire{gateway::FaultMode::kExpire, 0, /*once=*/true};
+  server_->faults()->Set("sync", expire);
+  ASSERT_EQ(Cli({"sync"}), 0) << err_.str();
+  EXPECT_EQ(err_.str(), "sync: 151 mails, 1 new\n");
+
+  // A service that answers -3 every time: a bounded number of logins, then
+  // the sync fails instead of looping.
+  server_->faults()->Set("sync", {gateway::FaultMode::kExpire, 0});
+  EXPECT_EQ(Cli({"sync"}), 1);
+  EXPECT_NE(err_.str().find("-3"), std::string::npos) << err_.str();
+}
+
 }  // namespace
 }  // namespace quill

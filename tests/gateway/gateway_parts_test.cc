@@ -52,6 +52,11 @@ TEST(FaultPlan, CommandOwnFaultWinsOverAllAndNoneClears) {
   EXPECT_EQ(ApplyControlLine("fault sync", &plan, &why), ControlResult::kBad);
   EXPECT_EQ(ApplyControlLine("faults sync=drop", &plan, &why), ControlResult::kBad);
   EXPECT_EQ(ApplyControlLine("quit", &plan, &why), ControlResult::kQuit);
+  // A fault set once applies to one request.
+  plan.ClearAll();
+  plan.Set("sync", {FaultMode::kExpire, 0, /*once=*/true});
+  EXPECT_EQ(plan.For("sync").mode, FaultMode::kExpire);
+  EXPECT_EQ(plan.For("sync").mode, FaultMode::kNone);
 }
 
 GatewayAccount Account(const std::string& name, uint32_t uin) {

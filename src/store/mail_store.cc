@@ -50,10 +50,19 @@ bool MailStore::EnsureOpen() {
   loading_ = false;
   if (!ok) {
     ClearIndexes();
+    loaded_.clear();
     return false;
   }
-  // Views were filled unsorted while loading: one sort each, O(n log n).
-  for (auto& [folder, view] : views_) std::sort(view.begin(), view.end());
+  // One sort by date, then every view is filled in order: O(n log n).
+  std::sort(loaded_.begin(), loaded_.end(), [](const auto& a, const auto& b) {
+    return ViewEntry{a.second.date, a.first} < ViewEntry{b.second.date, b.first};
+  });
+  loading_ = true;
+  for (const auto& [id, summary] : loaded_) Apply(id, nullptr, &summary);
+  loading_ = false;
+  loaded_.clear();
+  loaded_.shrink_to_fit();
+  for (auto& [folder, view] : views_) view.Settle();
   unread_changed_ = total_changed_ = false;  // observers were told kReset
   return true;
 }
@@ -66,8 +75,13 @@ MailStore::Summary MailStore::SummaryOf(const uint8_t* p) {
 void MailStore::OnLoad(uint32_t mail_id, ByteView prefix) {
   if (prefix.size < MailRecord::kSummaryBytes) return;
   const Summary s = SummaryOf(prefix.data);
+  if (summaries_.empty()) {
+    summaries_.reserve(records_.counted_records());
+    by_server_id_.reserve(records_.counted_records());
+    loaded_.reserve(records_.counted_records());
+  }
   summaries_[mail_id] = s;
-  Apply(mail_id, nullptr, &s);
+  loaded_.emplace_back(mail_id, s);
 }
 
 void MailStore::Count(const Summary& s, bool add) {
@@ -88,21 +102,12 @@ void MailStore::Count(const Summary& s, bool add) {
 }
 
 void MailStore::ViewAdd(uint32_t folder, ViewEntry e) {
-  std::vector<ViewEntry>& view = views_[folder];
-  if (loading_) {
-    view.push_back(e);
-    return;
-  }
-  auto it = std::lower_bound(view.begin(), view.end(), e);
-  if (it == view.end() || !(*it == e)) view.insert(it, e);
+  views_[folder].Add(e, loading_ || batch_depth_ > 0);
 }
 
 void MailStore::ViewRemove(uint32_t folder, ViewEntry e) {
   auto found = views_.find(folder);
-  if (found == views_.end()) return;
-  std::vector<ViewEntry>& view = found->second;
-  auto it = std::lower_bound(view.begin(), view.end(), e);
-  if (it != view.end() && *it == e) view.erase(it);
+  if (found != views_.end()) found->second.Remove(e, deferring_removals_);
 }
 
 void MailStore::Apply(uint32_t mail_id, const Summary* before, const Summary* after) {
@@ -205,6 +210,7 @@ bool MailStore::DeleteMails(const std::vector<uint32_t>& mail_ids, std::vector<u
   if (!EnsureOpen()) return false;
   bool all = true;
   std::vector<MailChange> removed;
+  deferring_removals_ = true;
   for (uint32_t id : mail_ids) {
     if (!Contains(id) || !records_.Delete(id)) {
       all = false;
@@ -217,6 +223,8 @@ bool MailStore::DeleteMails(const std::vector<uint32_t>& mail_ids, std::vector<u
     if (server_ids && IsServiceMail(before.server_id, before.kind)) server_ids->push_back(before.server_id);
     removed.push_back(MailChange{id, 0, before.folder, 0, before.flags});
   }
+  deferring_removals_ = false;
+  for (auto& [folder, view] : views_) view.Settle();
   if (!records_.Flush()) all = false;
   if (removed.empty()) return all;
   if (batch_depth_ > 0) {
@@ -279,7 +287,7 @@ uint32_t MailStore::UnreadCount(uint32_t folder) const {
 
 const std::vector<ViewEntry>& MailStore::View(uint32_t folder) const {
   auto it = views_.find(folder);
-  return it == views_.end() ? kNoView : it->second;
+  return it == views_.end() ? kNoView : it->second.entries();
 }
 
 void MailStore::BeginBatch() {
@@ -292,6 +300,7 @@ void MailStore::BeginBatch() {
 
 void MailStore::EndBatch() {
   if (batch_depth_ == 0 || --batch_depth_ > 0) return;
+  for (auto& [folder, view] : views_) view.Settle();
   records_.Flush();
   NotifyList(MailChangeKind::kAdded, &added_);
   NotifyList(MailChangeKind::kRemoved, &removed_);

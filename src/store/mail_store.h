@@ -26,9 +26,11 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/file_system.h"
+#include "store/folder_view.h"
 #include "store/mail_file_store.h"
 #include "store/mail_record.h"
 #include "store/observer_list.h"
@@ -48,16 +50,6 @@ struct MailChange {
 };
 
 enum class MailChangeKind { kAdded = 1, kRemoved = 2, kChanged = 3, kReset = 4 };
-
-// One entry of a folder view.
-struct ViewEntry {
-  uint64_t date;     // the mail's date, FILETIME
-  uint32_t mail_id;  // the mail
-  bool operator<(const ViewEntry& o) const {
-    return date != o.date ? date < o.date : mail_id < o.mail_id;
-  }
-  bool operator==(const ViewEntry& o) const { return date == o.date && mail_id == o.mail_id; }
-};
 
 class MailStore {
  public:
@@ -149,13 +141,15 @@ class MailStore {
   RecordFile records_;
   MailFileStore files_;
   std::shared_ptr<RecordFile::LoadObserver> loader_;  // feeds OnLoad
-  bool loading_ = false;  // views collect unsorted while the file loads
+  bool loading_ = false;          // views take appends while the file loads
+  std::vector<std::pair<uint32_t, Summary>> loaded_;  // records seen by the load walk
+  bool deferring_removals_ = false;  // a bulk delete runs
 
   std::unordered_map<uint32_t, Summary> summaries_;        // by MailID
   std::unordered_map<uint32_t, uint32_t> by_server_id_;    // ServerID -> MailID
   std::map<uint32_t, uint32_t> total_;                     // FolderID -> mails
   std::map<uint32_t, uint32_t> unread_;                    // FolderID -> unread mails
-  std::unordered_map<uint32_t, std::vector<ViewEntry>> views_;  // FolderID -> sorted
+  std::unordered_map<uint32_t, FolderView> views_;  // by FolderID
 
   int batch_depth_ = 0;
   bool unread_changed_ = false;  // an unread counter changed since the last notice

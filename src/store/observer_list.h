@@ -28,6 +28,11 @@ class ObserverList {
 
   // Calls every live observer in the order they were added.
   void Notify(Args... args) {
+    for (auto& callback : Live()) (*callback)(args...);
+  }
+
+  // The live observers, for a caller that notifies many times in a row.
+  std::vector<std::shared_ptr<Callback>> Live() {
     std::vector<std::shared_ptr<Callback>> live;
     {
       std::lock_guard<std::mutex> lock(mu_);
@@ -40,7 +45,7 @@ class ObserverList {
       }
       entries_.resize(kept);
     }
-    for (auto& callback : live) (*callback)(args...);
+    return live;
   }
 
  private:

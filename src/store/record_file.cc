@@ -45,6 +45,8 @@ void RecordFile::AddLoadObserver(const std::shared_ptr<LoadObserver>& observer) 
   load_observers_.Add(observer);
 }
 
+uint32_t RecordFile::counted_records() const { return GetLe32(header_ + kCountAt); }
+
 uint64_t RecordFile::creation_time() const { return GetLe64(header_ + kTimeAt); }
 
 uint64_t RecordFile::SlotOffset(uint32_t slot) const {
@@ -138,6 +140,8 @@ bool RecordFile::LoadChain(bool* changed) {
   uint32_t prev_id = 0;  // the record visited before
   uint32_t max_id = 0;
   bool cut = false;
+  index_.reserve(count);
+  const auto observers = load_observers_.Live();
   while (slot != 0) {
     std::string why;
     if (slot > slots_) {
@@ -175,7 +179,7 @@ bool RecordFile::LoadChain(bool* changed) {
       index_[prev_id].next = id;
     }
     max_id = std::max(max_id, id);
-    load_observers_.Notify(id, ByteView(buf.data() + kSlotHeaderSize, load_prefix_));
+    for (const auto& observer : observers) (*observer)(id, ByteView(buf.data() + kSlotHeaderSize, load_prefix_));
     prev_id = id;
     slot = next;
   }

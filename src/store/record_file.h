@@ -108,6 +108,8 @@ class RecordFile {
   bool Contains(uint32_t id) const { return index_.count(id) != 0; }
   size_t record_count() const { return index_.size(); }
   uint32_t last_id() const { return last_id_; }
+  // The record count the header states (while opening: before the walk).
+  uint32_t counted_records() const;
   // Record ids in chain order (newest first).
   std::vector<uint32_t> Ids() const;
 

@@ -274,7 +274,24 @@ TEST_F(MailStoreTest, RandomOperationsMatchTheModel) {
       store->BeginBatch();
       ASSERT_TRUE(store->DeleteMails(ids, nullptr));
       store->EndBatch();
-    } else if (op < 94) {
+    } else if (op < 91) {
+      // A batch of adds, a flag change and a delete, checked before it ends.
+      store->BeginBatch();
+      for (int i = 0; i < 4; ++i) {
+        MailRecord m = ServiceMail(next_sid++, folders[rng() % 6], rng() % 50, rng() % 2);
+        uint32_t id = store->AddOrUpdateMail(&m);
+        ASSERT_NE(id, 0u);
+        model[id] = {m.server_id(), m.folder(), m.date(), m.flags(), 0};
+      }
+      uint32_t id = pick();
+      ASSERT_TRUE(store->SetMailFlags(id, 1));
+      model[id].flags = 1;
+      ASSERT_NO_FATAL_FAILURE(ExpectIndexesMatch(*store, model));
+      id = pick();
+      ASSERT_TRUE(store->DeleteMails({id}, nullptr));
+      model.erase(id);
+      store->EndBatch();
+    } else if (op < 95) {
       uint32_t id = pick();
       MailRecord m;
       ASSERT_TRUE(store->ReadMail(id, &m));

@@ -110,6 +110,11 @@ class RecordFile {
   uint32_t last_id() const { return last_id_; }
   // The record count the header states (while opening: before the walk).
   uint32_t counted_records() const;
+  // The slot of a record (0 when absent), for reports of a checker.
+  uint32_t SlotOf(uint32_t id) const {
+    auto it = index_.find(id);
+    return it == index_.end() ? 0 : it->second.slot;
+  }
   // Record ids in chain order (newest first).
   std::vector<uint32_t> Ids() const;
 

@@ -1,4 +1,5 @@
 #include "store/account_store.h"
+#include "store/store_checker.h"
 
 #include <gtest/gtest.h>
 
@@ -213,6 +214,71 @@ TEST_F(AccountStoreTest, MarksQueueOnlyAfterTheFlagChange) {
   ASSERT_TRUE(a.DeleteMailsAndQueue({s, l}));
   EXPECT_EQ(a.commands()->pending().back(), (Command{1, 70, 0}));
   EXPECT_EQ(a.commands()->pending().size(), 3u);
+}
+
+TEST_F(AccountStoreTest, AccountCfgBytes) {
+  AccountStore a(DefaultFileSystem());
+  ASSERT_TRUE(a.Open(3, Data()));
+  ASSERT_TRUE(a.SetSyncKey(-5));
+  ASSERT_TRUE(a.SetLastFolder(7));
+  Bytes raw;
+  ASSERT_TRUE(DefaultFileSystem()->ReadFile(Data() + "3/account.cfg", &raw));
+  const std::u16string text = u"SYNC_KEY_V1:-5\r\nLAST_FOLDER_KEY:7";
+  Bytes want;
+  for (char16_t c : text) {
+    want.push_back(static_cast<uint8_t>(c));
+    want.push_back(static_cast<uint8_t>(c >> 8));
+  }
+  EXPECT_EQ(raw, want);
+}
+
+TEST_F(AccountStoreTest, CheckerFindsWhatIsWrong) {
+  {
+    AccountStore a(DefaultFileSystem());
+    ASSERT_TRUE(a.Open(4, Data()));
+    for (uint32_t s = 1; s <= 3; ++s) {
+      MailRecord m;
+      m.set_server_id(s);
+      m.set_folder(1);
+      a.mails()->AddOrUpdateMail(&m);
+    }
+    a.folders()->AddFolder(1, u"Inbox");
+    a.address_book()->AddContact(u"A", u"a@b.c", 1, 5, u"", u"");
+    a.commands()->QueueDelete(9);
+    ASSERT_TRUE(a.mails()->DeleteMail(2));
+  }
+  const std::string dir = Data() + "4/";
+  StoreCheckReport clean = CheckAccountStore(DefaultFileSystem(), dir);
+  EXPECT_TRUE(clean.clean()) << clean.problems[0];
+  EXPECT_FALSE(clean.facts.empty());
+
+  Bytes idx;
+  ASSERT_TRUE(DefaultFileSystem()->ReadFile(dir + "mails.idx", &idx));
+  PutLe32(&idx[64 + 2 * 8192], 1);  // the newest record (slot 3) claims id 1, which slot 1 holds
+  PutLe32(&idx[64 + 2 * 8192 + 8], 1);  // and ServerID 1
+  ASSERT_TRUE(DefaultFileSystem()->ReplaceAtomically(dir + "mails.idx", ByteView(idx)));
+  ASSERT_TRUE(DefaultFileSystem()->ReplaceAtomically(dir + "42/42/mail.txt", ByteView(std::string("x"))));
+  ASSERT_TRUE(DefaultFileSystem()->ReplaceAtomically(dir + "CmdFile", ByteView(std::string(30, 'c'))));
+  Bytes before = idx;
+  StoreCheckReport bad = CheckAccountStore(DefaultFileSystem(), dir);
+  EXPECT_FALSE(bad.clean());
+  std::string all;
+  for (const std::string& p : bad.problems) all += p + "\n";
+  EXPECT_NE(all.find("slot 1 duplicate or zero id 1"), std::string::npos) << all;
+  EXPECT_NE(all.find("42/42"), std::string::npos) << all;
+  EXPECT_NE(all.find("CmdFile: 30 bytes"), std::string::npos) << all;
+  Bytes after;
+  ASSERT_TRUE(DefaultFileSystem()->ReadFile(dir + "mails.idx", &after));
+  EXPECT_EQ(after, before);  // read-only
+
+  PutLe32(&idx[64 + 2 * 8192], 3);          // the chain is whole again
+  PutLe32(&idx[64 + 2 * 8192 + 8], 3);
+  PutLe32(&idx[64 + 8], 3);                 // but slot 1 has ServerID 3 too
+  ASSERT_TRUE(DefaultFileSystem()->ReplaceAtomically(dir + "mails.idx", ByteView(idx)));
+  bad = CheckAccountStore(DefaultFileSystem(), dir);
+  all.clear();
+  for (const std::string& p : bad.problems) all += p + "\n";
+  EXPECT_NE(all.find("mails.idx slot 1 (record 1): ServerID 3 also in record 3"), std::string::npos) << all;
 }
 
 }  // namespace

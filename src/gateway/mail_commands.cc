@@ -2,6 +2,9 @@
 
 #include <zlib.h>
 
+#include <chrono>
+#include <set>
+
 #include "gateway/gateway_server.h"
 #include "platform/utf.h"
 #include "protocol/codec_status.h"
@@ -81,9 +84,40 @@ bool AnswerResult(protocol::MessageType type, int32_t result, protocol::WireMess
   return response->Body().PutInt(1, result) == CodecOk;
 }
 
+// What the client asked not to be sent new mails of.
+struct SyncFilter {
+  std::set<uint32_t> excluded_folders;  // request tag 11
+  int64_t oldest_date = 0;              // mails dated before it are history (tag 10)
+};
+
+// The client's filter from a sync request; the folders it may not exclude
+// (inbox, sent, drafts) are never filtered.
+SyncFilter ReadFilter(const TagCodec& request) {
+  SyncFilter filter;
+  TagCodec excluded;
+  if (request.GetCodec(11, &excluded) == CodecOk) {
+    int32_t folder = 0;
+    for (uint32_t tag = 1; excluded.GetInt(tag, &folder) == CodecOk; ++tag) {
+      const uint32_t id = static_cast<uint32_t>(folder);
+      if (id != kInboxFolderId && id != kSentFolderId && id != kDraftsFolderId) {
+        filter.excluded_folders.insert(id);
+      }
+    }
+  }
+  uint32_t span = 0;
+  if (request.GetUInt(10, &span) == CodecOk && span > 0) {
+    const int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
+    filter.oldest_date = now - span;
+  }
+  return filter;
+}
+
 // One server command for a journal entry; false when the entry's object is
-// gone (nothing to say) or cannot be encoded.
-bool BuildServerCommand(Mailbox* box, const JournalEntry& e, TagCodec* item) {
+// gone or filtered out (nothing to say) or cannot be encoded.
+bool BuildServerCommand(Mailbox* box, const SyncFilter& filter, const JournalEntry& e,
+                        TagCodec* item) {
   TagCodec body;
   int32_t type = 0;
   bool ok = true;
@@ -104,6 +138,12 @@ bool BuildServerCommand(Mailbox* box, const JournalEntry& e, TagCodec* item) {
       MailHead head;
       if (!box->FindMail(e.id, &m)) return false;
       box->ReadHead(e.id, &head);  // an unreadable file still appears, without its head
+      // New mail of excluded folders, and history beyond the span, stay on
+      // the service. (A mail without a date is never history.)
+      if (filter.excluded_folders.count(m.folder_id) != 0 ||
+          (head.date > 0 && head.date < filter.oldest_date)) {
+        return false;
+      }
       type = kAddMail;
       const int64_t date = head.date < 0 ? 0 : std::min<int64_t>(head.date, UINT32_MAX);
       ok = body.PutInt(1, static_cast<int32_t>(m.server_id)) == CodecOk &&
@@ -188,12 +228,13 @@ bool SyncCommand::Answer(const GatewaySession& session, const protocol::WireMess
   if (!box->Refresh()) return AnswerResult(type(), kMailResultMailboxUnreadable, response);
 
   const std::vector<JournalEntry> entries = box->EntriesAfter(key);
+  const SyncFilter filter = ReadFilter(request.Body());
   ListWriter list;
   uint32_t new_key = box->newest_key();
   bool more = false;
   for (const JournalEntry& e : entries) {
     TagCodec item;
-    if (!BuildServerCommand(box, e, &item)) continue;
+    if (!BuildServerCommand(box, filter, e, &item)) continue;
     if (list.count() > 0 && list.list()->Size() + item.Size() > kSyncPageBytes) {
       more = true;
       break;

@@ -6,6 +6,7 @@
 
 #include "tests/gateway/client_rig.h"
 #include "tests/gateway/maildir_writer.h"
+#include "store/global_settings.h"
 #include "tools/cli/cli.h"
 
 namespace quill {
@@ -18,6 +19,11 @@ class CliMailboxEndToEnd : public ClientGatewayTest {
     StartGateway();
     maildir_ = gateway::MaildirPath(state_.path(), "alice");
     ASSERT_EQ(Cli({"login", "alice", "secret"}), 0) << err_.str();
+    // The test mails have fixed dates: no history span, so they never
+    // become too old to be sent.
+    store::GlobalSettings settings(DefaultFileSystem());
+    settings.SetDataDir(data_.path());
+    ASSERT_TRUE(settings.Set(store::global_keys::kAutoDeleteSpan, 0));
   }
   int Cli(std::vector<std::string> command) {
     out_.str("");

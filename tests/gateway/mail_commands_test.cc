@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <set>
 
 #include "protocol/list_codec.h"
@@ -44,7 +45,8 @@ class MailCommandsTest : public GatewayHarness {
     size_t wire_bytes = 0;
     std::vector<ServerCommandSeen> commands;
   };
-  Page Sync(int32_t key, std::vector<std::pair<int32_t, TagCodec*>> client = {}) {
+  Page Sync(int32_t key, std::vector<std::pair<int32_t, TagCodec*>> client = {},
+            uint32_t span_seconds = 0, std::vector<int32_t> excluded = {}) {
     protocol::WireMessage m;
     m.SetType(protocol::MessageType::Sync);
     TagCodec& b = m.Body();
@@ -66,7 +68,12 @@ class MailCommandsTest : public GatewayHarness {
       }
       b.PutCodec(7, list.list());
     }
-    b.PutUInt(10, 30 * 86400);
+    b.PutUInt(10, span_seconds);
+    if (!excluded.empty()) {
+      TagCodec folders;
+      for (size_t i = 0; i < excluded.size(); ++i) folders.PutInt(static_cast<uint32_t>(i + 1), excluded[i]);
+      b.PutCodec(11, &folders);
+    }
     Page page;
     protocol::WireMessage answer;
     EXPECT_EQ(Exchange("sync", &m, &answer, &page.wire_bytes), 0);
@@ -171,6 +178,31 @@ TEST_F(MailCommandsTest, InitialSyncPagesTheMailboxAndLaterSyncsSendOnlyChanges)
   // The next page repeats the client's commands: nothing changes again.
   Page again = Sync(changed.key, {{13, &del}, {12, &mark}});
   EXPECT_TRUE(again.commands.empty());
+}
+
+TEST_F(MailCommandsTest, ExcludedFoldersAndHistoryBeyondTheSpanStayOnTheService) {
+  const std::time_t now = std::time(nullptr);
+  char recent[64], old[64];
+  std::strftime(recent, sizeof recent, "%a, %d %b %Y %H:%M:%S +0000", std::gmtime(&now));
+  const std::time_t year_ago = now - 365 * 86400;
+  std::strftime(old, sizeof old, "%a, %d %b %Y %H:%M:%S +0000", std::gmtime(&year_ago));
+  Deliver(maildir_, "cur/1.a:2,S", PlainMessage("recent", "a@x", "b", recent));
+  Deliver(maildir_, "cur/2.b:2,S", PlainMessage("old", "a@x", "b", old));
+  Deliver(maildir_, ".Work/cur/3.c:2,S", PlainMessage("work", "a@x", "b", recent));
+  Deliver(maildir_, ".Sent/cur/4.d:2,S", PlainMessage("sent", "a@x", "b", recent));
+  Page p = Sync(0, {}, 30 * 86400, {100, 3});  // 3 (sent) cannot be excluded
+  std::set<std::string> subjects;
+  for (const ServerCommandSeen& c : p.commands) {
+    if (c.type == 11) subjects.insert(c.subject);
+  }
+  EXPECT_EQ(subjects, (std::set<std::string>{"recent", "sent"}));
+  // Without the filter everything comes.
+  p = Sync(0);
+  subjects.clear();
+  for (const ServerCommandSeen& c : p.commands) {
+    if (c.type == 11) subjects.insert(c.subject);
+  }
+  EXPECT_EQ(subjects.size(), 4u);
 }
 
 TEST_F(MailCommandsTest, MalformedSyncRequestsAreRefused) {

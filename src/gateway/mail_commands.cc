@@ -33,6 +33,9 @@ enum ServerCommand : int32_t {
   kAddMail = 11,
   kUpdateMail = 12,
   kDelMail = 13,
+  kAddContact = 21,
+  kUpdateContact = 22,
+  kDelContact = 23,
 };
 
 // `s` cut to at most `max` bytes, never inside a UTF-8 sequence.
@@ -168,6 +171,27 @@ bool BuildServerCommand(Mailbox* box, const SyncFilter& filter, const JournalEnt
     case JournalEntry::kDelMail:
       type = kDelMail;
       ok = body.PutInt(1, static_cast<int32_t>(e.id)) == CodecOk;
+      break;
+    case JournalEntry::kAddContact: {
+      MailboxContact c;
+      if (!box->FindContact(e.id, &c)) return false;
+      type = kAddContact;
+      ok = body.PutUInt(1, c.id) == CodecOk && PutText(&body, 2, c.name, kMaxNameBytes) &&
+           PutText(&body, 3, c.address, kMaxNameBytes) && body.PutInt(4, 0) == CodecOk &&
+           body.PutBytes(5, ByteView()) == CodecOk && body.PutBytes(6, ByteView()) == CodecOk;
+      break;
+    }
+    case JournalEntry::kUpdateContact: {
+      MailboxContact c;
+      if (!box->FindContact(e.id, &c)) return false;
+      type = kUpdateContact;
+      ok = body.PutInt(1, 1) == CodecOk && body.PutUInt(2, c.id) == CodecOk &&
+           PutText(&body, 3, c.name, kMaxNameBytes);
+      break;
+    }
+    case JournalEntry::kDelContact:
+      type = kDelContact;
+      ok = body.PutUInt(1, e.id) == CodecOk;
       break;
   }
   return ok && item->PutInt(1, type) == CodecOk && item->PutCodec(2, &body) == CodecOk;

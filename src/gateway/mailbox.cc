@@ -72,6 +72,64 @@ struct Mailbox::Listing {
 
 Mailbox::Mailbox(FileSystem* fs, std::string maildir) : fs_(fs), maildir_(std::move(maildir)) {}
 
+std::string Mailbox::ContactsPath() const {
+  return maildir_.substr(0, maildir_.rfind('/') + 1) + "contacts.txt";
+}
+
+void Mailbox::RefreshContactsLocked() {
+  std::map<std::string, std::string> wanted;  // folded address -> name
+  std::map<std::string, std::string> spelled;  // folded address -> address as written
+  Bytes data;
+  if (fs_->ReadFile(ContactsPath(), &data)) {
+    const std::string text = ByteView(data).ToString();
+    for (size_t start = 0; start < text.size();) {
+      size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      std::string line = text.substr(start, end - start);
+      start = end + 1;
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      const size_t tab = line.find('\t');
+      if (line.empty() || line[0] == '#' || tab == std::string::npos) continue;
+      const std::string address = line.substr(tab + 1);
+      if (address.find('@') == std::string::npos) continue;
+      std::string folded = address;
+      for (char& c : folded) c = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+      wanted[folded] = line.substr(0, tab);
+      spelled[folded] = address;
+    }
+  }
+  std::map<std::string, uint32_t> held;  // folded address -> id
+  for (const auto& [id, c] : contacts_) {
+    std::string folded = c.address;
+    for (char& ch : folded) ch = (ch >= 'A' && ch <= 'Z') ? char(ch - 'A' + 'a') : ch;
+    held[folded] = id;
+  }
+  for (const auto& [folded, id] : held) {
+    auto it = wanted.find(folded);
+    if (it == wanted.end()) {
+      contacts_.erase(id);
+      AppendLocked(JournalEntry::kDelContact, id);
+    } else if (contacts_[id].name != it->second) {
+      contacts_[id].name = it->second;
+      AppendLocked(JournalEntry::kUpdateContact, id);
+    }
+  }
+  for (const auto& [folded, name] : wanted) {
+    if (held.count(folded) != 0) continue;
+    const uint32_t id = next_contact_id_++;
+    contacts_[id] = MailboxContact{id, name, spelled[folded]};
+    AppendLocked(JournalEntry::kAddContact, id);
+  }
+}
+
+bool Mailbox::FindContact(uint32_t id, MailboxContact* out) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  auto it = contacts_.find(id);
+  if (it == contacts_.end()) return false;
+  *out = it->second;
+  return true;
+}
+
 std::string Mailbox::StatePath() const {
   return maildir_.substr(0, maildir_.rfind('/') + 1) + "mailbox.state";
 }
@@ -120,6 +178,7 @@ bool Mailbox::DirTimesLocked(std::vector<int64_t>* out) const {
   int64_t ns = 0;
   if (!fs_->ModifiedTimeNs(maildir_, &ns)) return false;
   out->push_back(ns);
+  out->push_back(fs_->ModifiedTimeNs(ContactsPath(), &ns) ? ns : -1);
   for (const auto& [id, f] : folders_) {
     for (const char* sub : {"cur", "new"}) {
       if (!fs_->ModifiedTimeNs(maildir_ + "/" + FolderPrefix(f.dir) + sub, &ns)) return false;
@@ -213,6 +272,7 @@ bool Mailbox::Refresh() {
     AppendLocked(JournalEntry::kDelFolder, it->first);
     it = folders_.erase(it);
   }
+  RefreshContactsLocked();
   if (journal_.size() != journal_before) SaveStateLocked();
   return true;
 }
@@ -227,7 +287,8 @@ std::vector<JournalEntry> Mailbox::EntriesAfter(int64_t key) const {
   // From the beginning: what exists now, as additions, in journal order.
   for (const JournalEntry& e : journal_) {
     if ((e.kind == JournalEntry::kAddFolder && folders_.count(e.id) != 0) ||
-        (e.kind == JournalEntry::kAddMail && mails_.count(e.id) != 0)) {
+        (e.kind == JournalEntry::kAddMail && mails_.count(e.id) != 0) ||
+        (e.kind == JournalEntry::kAddContact && contacts_.count(e.id) != 0)) {
       out.push_back(e);
     }
   }
@@ -337,6 +398,8 @@ bool Mailbox::LoadStateLocked() {
     mails_.clear();
     by_unique_.clear();
     journal_.clear();
+    contacts_.clear();
+    next_contact_id_ = 1;
     next_server_id_ = 1;
     next_folder_id_ = kFirstSubfolderId;
     fs_->Rename(StatePath(), StatePath() + ".bad");
@@ -355,8 +418,11 @@ bool Mailbox::LoadStateLocked() {
                ToU32(f[3], &c) && a < next_server_id_) {
       mails_[a] = MailboxMail{a, b, c != 0, std::string(f[4]), std::string(f[5])};
       by_unique_[std::string(f[4])] = a;
+    } else if (f[0] == "C" && f.size() == 4 && ToU32(f[1], &a)) {
+      contacts_[a] = MailboxContact{a, std::string(f[3]), std::string(f[2])};
+      next_contact_id_ = std::max(next_contact_id_, a + 1);
     } else if (f[0] == "J" && f.size() == 3 && ToU32(f[1], &a) && ToU32(f[2], &b) && a >= 1 &&
-               a <= JournalEntry::kDelMail) {
+               a <= JournalEntry::kDelContact) {
       AppendLocked(static_cast<JournalEntry::Kind>(a), b);
     } else {
       return reset();
@@ -374,6 +440,9 @@ bool Mailbox::SaveStateLocked() {
   for (const auto& [id, m] : mails_) {
     text += "M\t" + std::to_string(id) + "\t" + std::to_string(m.folder_id) + "\t" +
             (m.unread ? "1" : "0") + "\t" + m.unique + "\t" + m.path + "\n";
+  }
+  for (const auto& [id, c] : contacts_) {
+    text += "C\t" + std::to_string(id) + "\t" + c.address + "\t" + c.name + "\n";
   }
   for (const JournalEntry& e : journal_) {
     text += "J\t" + std::to_string(e.kind) + "\t" + std::to_string(e.id) + "\n";

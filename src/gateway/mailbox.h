@@ -50,6 +50,15 @@ struct MailboxFolder {
   std::string dir;   // "" for the inbox, else ".Name"
 };
 
+// One line of the account's "contacts.txt" (beside the Maildir): NAME,
+// TAB, ADDRESS, UTF-8. Contacts are matched by address, without regard to
+// ASCII case.
+struct MailboxContact {
+  uint32_t id = 0;       // contact id, from 1
+  std::string name;
+  std::string address;
+};
+
 struct MailboxMail {
   uint32_t server_id = 0;
   uint32_t folder_id = 0;
@@ -66,10 +75,19 @@ struct MailHead {
 };
 
 struct JournalEntry {
-  enum Kind : uint8_t { kAddFolder = 1, kDelFolder = 2, kAddMail = 3, kUpdateMail = 4, kDelMail = 5 };
+  enum Kind : uint8_t {
+    kAddFolder = 1,
+    kDelFolder = 2,
+    kAddMail = 3,
+    kUpdateMail = 4,
+    kDelMail = 5,
+    kAddContact = 6,
+    kUpdateContact = 7,  // the name changed
+    kDelContact = 8,
+  };
   uint32_t seq = 0;  // 1, 2, 3, ...: the sync key after this entry
   Kind kind = kAddMail;
-  uint32_t id = 0;   // FolderID or ServerID
+  uint32_t id = 0;   // FolderID, ServerID or contact id
 };
 
 class Mailbox {
@@ -88,6 +106,7 @@ class Mailbox {
   uint32_t newest_key() const;
 
   bool FindFolder(uint32_t id, MailboxFolder* out) const;
+  bool FindContact(uint32_t id, MailboxContact* out) const;
   bool FindMail(uint32_t server_id, MailboxMail* out) const;
   // The parsed file of a mail; false when the mail or its file is gone.
   bool ReadMail(uint32_t server_id, ParsedMail* out) const;
@@ -109,6 +128,9 @@ class Mailbox {
   bool ListLocked(Listing* out) const;
   // The modification times that decide whether a listing can be skipped.
   bool DirTimesLocked(std::vector<int64_t>* out) const;
+  // Journals the differences between "contacts.txt" and the contacts held.
+  void RefreshContactsLocked();
+  std::string ContactsPath() const;
   void AppendLocked(JournalEntry::Kind kind, uint32_t id);
   std::string StatePath() const;
 
@@ -124,6 +146,8 @@ class Mailbox {
   std::map<std::string, uint32_t> by_unique_;    // unique name -> ServerID
   std::vector<JournalEntry> journal_;            // seq = index + 1
   std::map<uint32_t, MailHead> heads_;           // parsed heads by ServerID
+  std::map<uint32_t, MailboxContact> contacts_;  // by contact id
+  uint32_t next_contact_id_ = 1;
   std::vector<int64_t> dir_times_;               // at the last listing; empty: none trusted
 };
 

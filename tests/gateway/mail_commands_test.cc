@@ -205,6 +205,16 @@ TEST_F(MailCommandsTest, ExcludedFoldersAndHistoryBeyondTheSpanStayOnTheService)
   EXPECT_EQ(subjects.size(), 4u);
 }
 
+TEST_F(MailCommandsTest, ContactsTravelAsAddContactCommands) {
+  ASSERT_TRUE(DefaultFileSystem()->ReplaceAtomically(
+      dir_.path() + "/accounts/alice/contacts.txt",
+      ByteView(std::string("张三\tzhang@x.cn\nBob\tbob@x.com\n"))));
+  Page p = Sync(0);
+  int contacts = 0;
+  for (const ServerCommandSeen& c : p.commands) contacts += c.type == 21;
+  EXPECT_EQ(contacts, 2);
+}
+
 TEST_F(MailCommandsTest, MalformedSyncRequestsAreRefused) {
   TagCodec bad;
   bad.PutInt(1, 5);

@@ -156,6 +156,29 @@ TEST_F(MailboxTest, IdsAndJournalSurviveARestartAndADamagedStateStartsOver) {
   EXPECT_TRUE(DefaultFileSystem()->Exists(state + ".bad"));
 }
 
+TEST_F(MailboxTest, ContactsFileChangesBecomeContactEntries) {
+  const std::string contacts = dir_.path() + "/contacts.txt";
+  ASSERT_TRUE(DefaultFileSystem()->ReplaceAtomically(
+      contacts, ByteView(std::string("# name\taddress\n张三\tzhang@x.cn\r\nBob\tbob@x.com\n"
+                                     "no address line\nBad\tnot-an-address\n"))));
+  {
+    Mailbox box(DefaultFileSystem(), Maildir());
+    ASSERT_TRUE(box.Refresh());
+    EXPECT_EQ(Journal(box, 0), "1:1 6:1 6:2");  // in address order
+    MailboxContact c;
+    ASSERT_TRUE(box.FindContact(2, &c));
+    EXPECT_EQ(c.name, "张三");
+    ASSERT_TRUE(DefaultFileSystem()->ReplaceAtomically(
+        contacts, ByteView(std::string("Zhang San\tZHANG@x.cn\nCarol\tcarol@x.com\n"))));
+    ASSERT_TRUE(box.Refresh());
+    EXPECT_EQ(Journal(box, 3), "8:1 7:2 6:3");  // Bob gone, Zhang renamed, Carol new
+  }
+  Mailbox again(DefaultFileSystem(), Maildir());
+  ASSERT_TRUE(again.Refresh());
+  EXPECT_EQ(again.newest_key(), 6u);  // kept in the state, nothing new
+  EXPECT_EQ(Journal(again, 0), "1:1 6:2 6:3");
+}
+
 TEST_F(MailboxTest, UnlistableMaildirFailsAndOddFileNamesAreSkipped) {
   Deliver(Maildir(), "new/.hidden", "x");
   Deliver(Maildir(), "new/tab\tname", "x");

@@ -55,37 +55,43 @@ bool AccountStore::Open(uint32_t uin, const std::string& data_dir) {
 }
 
 int32_t AccountStore::GetSyncKey() {
-  std::lock_guard<std::mutex> lock(sync_key_mu_);
+  std::lock_guard<std::mutex> lock(settings_mu_);
   return opened_ ? settings_.GetInt(account_keys::kSyncKey.name, 0) : 0;
 }
 
 bool AccountStore::SetSyncKey(int32_t key) {
-  std::lock_guard<std::mutex> lock(sync_key_mu_);
+  std::lock_guard<std::mutex> lock(settings_mu_);
   return opened_ && settings_.SetInt(account_keys::kSyncKey.name, key);
 }
 
 uint32_t AccountStore::GetLastFolder() {
+  std::lock_guard<std::mutex> lock(settings_mu_);
   return opened_ ? settings_.GetUInt(account_keys::kLastFolder.name, 0) : 0;
 }
 
 bool AccountStore::SetLastFolder(uint32_t folder) {
+  std::lock_guard<std::mutex> lock(settings_mu_);
   return opened_ && settings_.SetUInt(account_keys::kLastFolder.name, folder);
 }
 
 std::u16string AccountStore::GetEmailAddr() {
+  std::lock_guard<std::mutex> lock(settings_mu_);
   return opened_ ? settings_.GetText(account_keys::kEmailAddr.name, u"") : std::u16string();
 }
 
 std::u16string AccountStore::GetNickName() {
+  std::lock_guard<std::mutex> lock(settings_mu_);
   return opened_ ? settings_.GetText(account_keys::kNickName.name, u"") : std::u16string();
 }
 
 bool AccountStore::SetAccountIdentity(const std::u16string& email, const std::u16string& nick) {
+  std::lock_guard<std::mutex> lock(settings_mu_);
   return opened_ && settings_.SetText(account_keys::kEmailAddr.name, email, false) &&
          settings_.SetText(account_keys::kNickName.name, nick);
 }
 
 AccountStore::Id16 AccountStore::GetAccountDataId(const Id16& device_id) {
+  std::lock_guard<std::mutex> lock(settings_mu_);
   if (data_id_ != Id16{}) return data_id_;
   const std::u16string text =
       settings_.GetText(account_keys::kAccountDataId.name, account_keys::kAccountDataIdAbsent);

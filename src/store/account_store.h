@@ -6,8 +6,9 @@
 // to 0 and the files of old per-mail directories are deleted, so the
 // service sends the mailbox again and new MailIDs never meet stale bodies.
 //
-// Thread safety: the UI thread owns the store; the sync key may be read and
-// set from any thread.
+// Thread safety: the UI thread owns the store. The accessors of
+// "account.cfg" below (sync key, last folder, identity, data id) hold one
+// lock, so a worker may read the sync key; settings() itself is UI-only.
 #ifndef QUILL_STORE_ACCOUNT_STORE_H_
 #define QUILL_STORE_ACCOUNT_STORE_H_
 
@@ -60,6 +61,7 @@ class AccountStore {
   FolderStore* folders() { return &folders_; }
   AddressBook* address_book() { return &address_book_; }
   ConfigFile* settings() { return &settings_; }
+  // Null before Open.
   CommandQueue* commands() { return commands_.get(); }
 
   // "SYNC_KEY_V1"; 0 while not opened. Setters save at once.
@@ -109,7 +111,7 @@ class AccountStore {
   Id16 data_id_{};       // all zero until first asked for
   bool fresh_ = false;
   bool opened_ = false;
-  std::mutex sync_key_mu_;  // guards the sync key's reads and writes
+  std::mutex settings_mu_;  // guards settings_ in the accessors above
 };
 
 }  // namespace store

@@ -257,22 +257,28 @@ bool MailStore::ReadMailField(uint32_t mail_id, uint32_t offset, uint32_t length
   return EnsureOpen() && records_.Read(mail_id, offset, length, buf);
 }
 
+const MailStore::Summary* MailStore::Find(uint32_t mail_id) {
+  if (!EnsureOpen()) return nullptr;
+  auto it = summaries_.find(mail_id);
+  return it == summaries_.end() ? nullptr : &it->second;
+}
+
 bool MailStore::ReadFlags(uint32_t mail_id, uint32_t* flags) {
-  if (!EnsureOpen() || !Contains(mail_id)) return false;
-  *flags = summaries_.at(mail_id).flags;
-  return true;
+  const Summary* s = Find(mail_id);
+  if (s) *flags = s->flags;
+  return s != nullptr;
 }
 
 bool MailStore::ReadFolder(uint32_t mail_id, uint32_t* folder) {
-  if (!EnsureOpen() || !Contains(mail_id)) return false;
-  *folder = summaries_.at(mail_id).folder;
-  return true;
+  const Summary* s = Find(mail_id);
+  if (s) *folder = s->folder;
+  return s != nullptr;
 }
 
 bool MailStore::ReadLocalKind(uint32_t mail_id, uint16_t* kind) {
-  if (!EnsureOpen() || !Contains(mail_id)) return false;
-  *kind = summaries_.at(mail_id).kind;
-  return true;
+  const Summary* s = Find(mail_id);
+  if (s) *kind = s->kind;
+  return s != nullptr;
 }
 
 uint32_t MailStore::TotalCount(uint32_t folder) const {

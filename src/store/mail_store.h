@@ -125,6 +125,8 @@ class MailStore {
   };
 
   bool EnsureOpen();
+  // The mail's summary; null when unknown or the file cannot be opened.
+  const Summary* Find(uint32_t mail_id);
   void ClearIndexes();
   void OnLoad(uint32_t mail_id, ByteView prefix);
   static Summary SummaryOf(const uint8_t* prefix);

@@ -54,9 +54,15 @@ bool MailStore::EnsureOpen() {
     return false;
   }
   // One sort by date, then every view is filled in order: O(n log n).
-  std::sort(loaded_.begin(), loaded_.end(), [](const auto& a, const auto& b) {
+  auto by_date = [](const auto& a, const auto& b) {
     return ViewEntry{a.second.date, a.first} < ViewEntry{b.second.date, b.first};
-  });
+  };
+  // The chain runs from the newest record, so dates often come in reverse.
+  if (std::is_sorted(loaded_.rbegin(), loaded_.rend(), by_date)) {
+    std::reverse(loaded_.begin(), loaded_.end());
+  } else if (!std::is_sorted(loaded_.begin(), loaded_.end(), by_date)) {
+    std::sort(loaded_.begin(), loaded_.end(), by_date);
+  }
   loading_ = true;
   for (const auto& [id, summary] : loaded_) Apply(id, nullptr, &summary);
   loading_ = false;

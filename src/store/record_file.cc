@@ -137,7 +137,8 @@ bool RecordFile::LoadChain(bool* changed) {
   const uint32_t count = GetLe32(header_ + kCountAt);
   Bytes buf(kSlotHeaderSize + load_prefix_);
   uint32_t slot = GetLe32(header_ + kFirstUsedAt);
-  uint32_t prev_id = 0;  // the record visited before
+  uint32_t prev_id = 0;            // the record visited before
+  Descriptor* prev = nullptr;      // its descriptor (map nodes do not move)
   uint32_t max_id = 0;
   bool cut = false;
   index_.reserve(count);
@@ -151,36 +152,41 @@ bool RecordFile::LoadChain(bool* changed) {
     }
     uint32_t id = 0;
     uint32_t next = 0;
+    Descriptor* added = nullptr;
     if (why.empty()) {
       size_t got = 0;
       if (!file_->ReadAt(SlotOffset(slot), buf.data(), buf.size(), &got)) return false;
       if (got != buf.size()) return false;  // the slot was inside the file a moment ago
       id = GetLe32(buf.data());
       next = GetLe32(buf.data() + 4);
-      if (id == 0 || index_.count(id)) why = "duplicate or zero id " + std::to_string(id);
+      if (id != 0) {
+        auto [it, fresh] = index_.emplace(id, Descriptor{slot, prev_id, 0});
+        if (fresh) added = &it->second;
+      }
+      if (!added) why = "duplicate or zero id " + std::to_string(id);
     }
     if (!why.empty()) {
       Problem("used chain: slot " + std::to_string(slot) + " " + why + "; chain cut");
       *changed = true;
       cut = true;
-      if (prev_id == 0) {
+      if (prev == nullptr) {
         first_id_ = 0;
       } else {
-        index_[prev_id].next = 0;
-        if (!read_only_ && !WriteNext(index_[prev_id].slot, 0)) return false;
+        prev->next = 0;
+        if (!read_only_ && !WriteNext(prev->slot, 0)) return false;
       }
       break;
     }
     state[slot] = kUsed;
-    index_[id] = Descriptor{slot, prev_id, 0};
-    if (prev_id == 0) {
+    if (prev == nullptr) {
       first_id_ = id;
     } else {
-      index_[prev_id].next = id;
+      prev->next = id;
     }
     max_id = std::max(max_id, id);
     for (const auto& observer : observers) (*observer)(id, ByteView(buf.data() + kSlotHeaderSize, load_prefix_));
     prev_id = id;
+    prev = added;
     slot = next;
   }
   if (index_.size() != count) {

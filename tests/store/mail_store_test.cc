@@ -361,6 +361,30 @@ TEST_F(MailStoreTest, CrashDuringBatchKeepsFlushedMails) {
   }
 }
 
+// A mailbox filled in date order loads with the chain running newest
+// first; the views still come out oldest first.
+TEST_F(MailStoreTest, ReopenKeepsDateOrderBothWays) {
+  for (bool in_order : {true, false}) {
+    const std::string dir = Dir() + (in_order ? "a/" : "b/");
+    Model model;
+    {
+      MailStore store(DefaultFileSystem());
+      ASSERT_TRUE(store.Open(dir));
+      for (uint32_t i = 1; i <= 30; ++i) {
+        const uint64_t date = in_order ? 100 + i : (i < 20 ? 100 + i : 50 - i);
+        MailRecord m = ServiceMail(i, 1 + i % 2, date, i % 3 == 0);
+        uint32_t id = store.AddOrUpdateMail(&m);
+        model[id] = {i, m.folder(), m.date(), m.flags(), 0};
+      }
+    }
+    MailStore store(DefaultFileSystem());
+    ASSERT_TRUE(store.Open(dir));
+    ExpectIndexesMatch(store, model);
+    EXPECT_EQ(store.View(0).front().mail_id, in_order ? 1u : 30u);
+    EXPECT_EQ(store.View(0).back().mail_id, in_order ? 30u : 19u);
+  }
+}
+
 TEST_F(MailStoreTest, InvalidIndexStartsEmpty) {
   ASSERT_TRUE(DefaultFileSystem()->ReplaceAtomically(Dir() + "mails.idx", ByteView(std::string("NX"))));
   MailStore store(DefaultFileSystem());

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <charconv>
 #include <set>
 #include <string_view>
 
@@ -10,7 +9,6 @@ namespace quill {
 namespace gateway {
 namespace {
 
-constexpr char kStateHeader[] = "QUILLMAILBOX 1";
 // The folder id and name of a folder directory that has a fixed meaning.
 bool WellKnownFolder(const std::string& dir, uint32_t* id, std::string* name) {
   static const struct {
@@ -28,23 +26,6 @@ bool WellKnownFolder(const std::string& dir, uint32_t* id, std::string* name) {
     }
   }
   return false;
-}
-
-std::vector<std::string_view> SplitTabs(std::string_view line) {
-  std::vector<std::string_view> out;
-  size_t start = 0;
-  for (;;) {
-    const size_t tab = line.find('\t', start);
-    out.push_back(line.substr(start, tab == std::string_view::npos ? tab : tab - start));
-    if (tab == std::string_view::npos) return out;
-    start = tab + 1;
-  }
-}
-
-bool ToU32(std::string_view s, uint32_t* out) {
-  if (s.empty()) return false;
-  auto [p, ec] = std::from_chars(s.data(), s.data() + s.size(), *out);
-  return ec == std::errc() && p == s.data() + s.size();
 }
 
 // "unique:2,FLAGS" -> unique and FLAGS; a name without ":2," has no flags.
@@ -130,8 +111,8 @@ bool Mailbox::FindContact(uint32_t id, MailboxContact* out) const {
   return true;
 }
 
-std::string Mailbox::StatePath() const {
-  return maildir_.substr(0, maildir_.rfind('/') + 1) + "mailbox.state";
+std::string Mailbox::DbPath() const {
+  return maildir_.substr(0, maildir_.rfind('/') + 1) + "mailbox.db";
 }
 
 bool Mailbox::ListLocked(Listing* out) const {
@@ -191,8 +172,8 @@ bool Mailbox::DirTimesLocked(std::vector<int64_t>* out) const {
 bool Mailbox::Refresh() {
   std::lock_guard<std::mutex> lock(mu_);
   if (!loaded_) {
+    if (!LoadStateLocked()) return false;
     loaded_ = true;
-    LoadStateLocked();
   }
   constexpr int64_t kSettledNs = 2000000000;
   const int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -273,7 +254,7 @@ bool Mailbox::Refresh() {
     it = folders_.erase(it);
   }
   RefreshContactsLocked();
-  if (journal_.size() != journal_before) SaveStateLocked();
+  if (journal_.size() != journal_before) db_.Save(StateLocked(), journal_before);
   return true;
 }
 
@@ -382,72 +363,26 @@ bool Mailbox::SetUnread(uint32_t server_id, bool unread) {
 }
 
 bool Mailbox::LoadStateLocked() {
-  Bytes data;
-  if (!fs_->ReadFile(StatePath(), &data)) return false;
-  const std::string text = ByteView(data).ToString();
-  std::vector<std::string_view> lines;
-  for (size_t start = 0; start < text.size();) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    lines.emplace_back(text.data() + start, end - start);
-    start = end + 1;
-  }
-  // Anything unreadable: start afresh from the Maildir, keeping the old file.
-  auto reset = [this] {
-    folders_.clear();
-    mails_.clear();
-    by_unique_.clear();
-    journal_.clear();
-    contacts_.clear();
-    next_contact_id_ = 1;
-    next_server_id_ = 1;
-    next_folder_id_ = kFirstSubfolderId;
-    fs_->Rename(StatePath(), StatePath() + ".bad");
-    return false;
-  };
-  if (lines.empty() || lines[0] != kStateHeader) return reset();
-  for (size_t i = 1; i < lines.size(); ++i) {
-    const std::vector<std::string_view> f = SplitTabs(lines[i]);
-    uint32_t a = 0, b = 0, c = 0;
-    if (f[0] == "N" && f.size() == 3 && ToU32(f[1], &a) && ToU32(f[2], &b)) {
-      next_server_id_ = a;
-      next_folder_id_ = b;
-    } else if (f[0] == "F" && f.size() == 4 && ToU32(f[1], &a)) {
-      folders_[a] = MailboxFolder{a, std::string(f[3]), std::string(f[2])};
-    } else if (f[0] == "M" && f.size() == 6 && ToU32(f[1], &a) && ToU32(f[2], &b) &&
-               ToU32(f[3], &c) && a < next_server_id_) {
-      mails_[a] = MailboxMail{a, b, c != 0, std::string(f[4]), std::string(f[5])};
-      by_unique_[std::string(f[4])] = a;
-    } else if (f[0] == "C" && f.size() == 4 && ToU32(f[1], &a)) {
-      contacts_[a] = MailboxContact{a, std::string(f[3]), std::string(f[2])};
-      next_contact_id_ = std::max(next_contact_id_, a + 1);
-    } else if (f[0] == "J" && f.size() == 3 && ToU32(f[1], &a) && ToU32(f[2], &b) && a >= 1 &&
-               a <= JournalEntry::kDelContact) {
-      AppendLocked(static_cast<JournalEntry::Kind>(a), b);
-    } else {
-      return reset();
-    }
-  }
+  MailboxState state = StateLocked();
+  state.next_folder_id = kFirstSubfolderId;
+  if (!db_.Open(DbPath(), &state)) return false;
+  next_server_id_ = state.next_server_id;
+  next_folder_id_ = state.next_folder_id;
+  next_contact_id_ = state.next_contact_id;
+  for (const auto& [id, m] : mails_) by_unique_[m.unique] = id;
   return true;
 }
 
-bool Mailbox::SaveStateLocked() {
-  std::string text = std::string(kStateHeader) + "\nN\t" + std::to_string(next_server_id_) + "\t" +
-                     std::to_string(next_folder_id_) + "\n";
-  for (const auto& [id, f] : folders_) {
-    text += "F\t" + std::to_string(id) + "\t" + f.dir + "\t" + f.name + "\n";
-  }
-  for (const auto& [id, m] : mails_) {
-    text += "M\t" + std::to_string(id) + "\t" + std::to_string(m.folder_id) + "\t" +
-            (m.unread ? "1" : "0") + "\t" + m.unique + "\t" + m.path + "\n";
-  }
-  for (const auto& [id, c] : contacts_) {
-    text += "C\t" + std::to_string(id) + "\t" + c.address + "\t" + c.name + "\n";
-  }
-  for (const JournalEntry& e : journal_) {
-    text += "J\t" + std::to_string(e.kind) + "\t" + std::to_string(e.id) + "\n";
-  }
-  return fs_->ReplaceAtomically(StatePath(), ByteView(text));
+MailboxState Mailbox::StateLocked() {
+  MailboxState state;
+  state.next_server_id = next_server_id_;
+  state.next_folder_id = next_folder_id_;
+  state.next_contact_id = next_contact_id_;
+  state.folders = &folders_;
+  state.mails = &mails_;
+  state.contacts = &contacts_;
+  state.journal = &journal_;
+  return state;
 }
 
 }  // namespace gateway

@@ -13,9 +13,8 @@
 // are at least two seconds older than it (so that a change within the
 // file system's timestamp granularity cannot hide).
 //
-// State file "mailbox.state" beside the Maildir keeps the ids and the
-// journal across restarts (rewritten atomically when they change), so a
-// client's key stays meaningful.
+// "mailbox.db" beside the Maildir keeps the ids and the journal across
+// restarts (MailboxDb), so a client's key stays meaningful.
 //
 // Thread safety: every method takes the mailbox's own lock.
 #ifndef QUILL_GATEWAY_MAILBOX_H_
@@ -28,6 +27,7 @@
 #include <vector>
 
 #include "gateway/mail_parser.h"
+#include "gateway/mailbox_db.h"
 #include "platform/file_system.h"
 
 namespace quill {
@@ -124,7 +124,7 @@ class Mailbox {
  private:
   struct Listing;
   bool LoadStateLocked();
-  bool SaveStateLocked();
+  MailboxState StateLocked();
   bool ListLocked(Listing* out) const;
   // The modification times that decide whether a listing can be skipped.
   bool DirTimesLocked(std::vector<int64_t>* out) const;
@@ -132,13 +132,14 @@ class Mailbox {
   void RefreshContactsLocked();
   std::string ContactsPath() const;
   void AppendLocked(JournalEntry::Kind kind, uint32_t id);
-  std::string StatePath() const;
+  std::string DbPath() const;
 
   FileSystem* const fs_;
   const std::string maildir_;
   mutable std::mutex mu_;
   // Everything below is guarded by mu_.
   bool loaded_ = false;
+  MailboxDb db_;
   uint32_t next_server_id_ = 1;
   uint32_t next_folder_id_ = kFirstSubfolderId;
   std::map<uint32_t, MailboxFolder> folders_;    // by FolderID

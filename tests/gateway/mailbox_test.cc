@@ -148,8 +148,9 @@ TEST_F(MailboxTest, IdsAndJournalSurviveARestartAndADamagedStateStartsOver) {
     ASSERT_TRUE(box.Refresh());
     EXPECT_EQ(Journal(box, 2), "3:2");  // the old mail kept id 1
   }
-  const std::string state = dir_.path() + "/mailbox.state";
-  ASSERT_TRUE(DefaultFileSystem()->ReplaceAtomically(state, ByteView(std::string("junk\n"))));
+  const std::string state = dir_.path() + "/mailbox.db";
+  ASSERT_TRUE(DefaultFileSystem()->ReplaceAtomically(
+      state, ByteView(std::string(4096, 'j'))));  // not a database
   Mailbox box(DefaultFileSystem(), Maildir());
   ASSERT_TRUE(box.Refresh());
   EXPECT_EQ(Journal(box, 0), "1:1 3:1 3:2");

@@ -3,12 +3,23 @@
 #include <utility>
 
 #include "commands/auth_job.h"
+#include "engine/mail_fetch_store.h"
 #include "engine/sync_applier.h"
 #include "engine/trace.h"
 #include "protocol/message_heads.h"
 
 namespace quill {
 namespace engine {
+namespace {
+
+// The mail a fetch job is for; 0 for other jobs.
+uint32_t MailIdOf(NetJob* job) {
+  if (auto* brief = dynamic_cast<commands::BriefJob*>(job)) return brief->mail_id();
+  if (auto* body = dynamic_cast<commands::BodyJob*>(job)) return body->mail_id();
+  return 0;
+}
+
+}  // namespace
 
 MailService::MailService(MessageLoop* loop, MailServiceOptions options)
     : loop_(loop),
@@ -72,34 +83,163 @@ void MailService::ResetSession() {
 }
 
 void MailService::OnJobEvent(JobEventKind kind, int32_t code, int job_type, NetJob* job) {
-  if (kind != JobEventKind::kData || code != protocol::kSessionKeyError || job_type != kJobSync ||
-      static_cast<int32_t>(job->job_id()) != sync_job_id_) {
+  if (kind != JobEventKind::kData || code != protocol::kSessionKeyError) return;
+  const int32_t id = static_cast<int32_t>(job->job_id());
+  if (job_type == kJobSync && id == sync_job_id_) {
+    if (!RetryAfterLogin(job, &sync_job_id_, &sync_retries_)) {
+      SyncOutcome outcome;
+      outcome.code = code;
+      outcome.step = -2;
+      outcome.reason = sync_reason_;
+      EndSync(job->job_id(), /*sent=*/false, outcome);
+    }
     return;
   }
-  // The session expired: sign in again silently and run a copy of the sync,
-  // which keeps the batch of local changes in flight. Bounded, since the
-  // service could answer -3 after every fresh login.
-  if (sync_retries_ >= kMaxSessionRetries) {
-    SyncOutcome outcome;
-    outcome.code = code;
-    outcome.step = -2;
-    outcome.reason = sync_reason_;
-    EndSync(job->job_id(), /*sent=*/false, outcome);
-    return;
+  int32_t* slot = FetchSlot(job_type);
+  if (slot == nullptr || id != *slot) return;
+  if (!RetryAfterLogin(job, slot, job_type == kJobMailBrief ? &brief_retries_ : &body_retries_)) {
+    EndFetch(job->job_id(), job_type, FetchOutcome{false, code, MailIdOf(job)});
   }
-  ++sync_retries_;
-  WriteLog(kNetworkLog, "DoSync svr ret sessionkey err, auth and then will retry", 0, 0);
+}
+
+bool MailService::RetryAfterLogin(NetJob* job, int32_t* slot, int* retries) {
+  // Bounded, since the service could answer -3 after every fresh login.
+  if (*retries >= kMaxSessionRetries) return false;
+  ++*retries;
+  std::unique_ptr<NetJob> copy;
+  switch (job->GetJobType()) {
+    case kJobSync:
+      WriteLog(kNetworkLog, "DoSync svr ret sessionkey err, auth and then will retry", 0, 0);
+      copy = std::make_unique<commands::SyncJob>(&exchange_, static_cast<commands::SyncHost*>(this),
+                                                 commands::SyncRequest());
+      break;
+    case kJobMailBrief:
+      WriteLog(kNetworkLog, "GetMailBrief svr ret sessionkey err, auth and then will retry", 0, 0);
+      copy = std::make_unique<commands::BriefJob>(
+          &exchange_, static_cast<commands::MailFetchHost*>(this), 0, commands::BriefRequest());
+      break;
+    case kJobMailBody:
+      WriteLog(kNetworkLog, "MailBody svr ret sessionkey err, auth and then will retry", 0, 0);
+      copy = std::make_unique<commands::BodyJob>(
+          &exchange_, static_cast<commands::MailFetchHost*>(this), 0, commands::BodyRequest());
+      break;
+    default:
+      return false;
+  }
   account_.SetSession(std::string());
-  auto retry = std::make_unique<commands::SyncJob>(
-      &exchange_, static_cast<commands::SyncHost*>(this), commands::SyncRequest());
-  job->CopyRequestTo(retry.get());
-  retry->set_listener(this);
-  pending_.push_back(std::move(retry));
-  sync_job_id_ = kSyncWaitingForLogin;  // the copy, not yet started
-  if (!DoAuth(connections_.destination(), /*user_initiated=*/false, account_.login_account(),
+  job->CopyRequestTo(copy.get());
+  copy->set_listener(this);
+  pending_.push_back(std::move(copy));
+  *slot = kWaitingForLogin;  // the copy, not yet started
+  if (auth_job_id_ == -1 &&
+      !DoAuth(connections_.destination(), /*user_initiated=*/false, account_.login_account(),
               account_.login_password(), /*auto_login=*/true)) {
     DropPendingJobs();
   }
+  return true;
+}
+
+int32_t* MailService::FetchSlot(int job_type) {
+  if (job_type == kJobMailBrief) return &brief_job_id_;
+  if (job_type == kJobMailBody) return &body_job_id_;
+  return nullptr;
+}
+
+protocol::RequestHead MailService::SessionHead() {
+  protocol::RequestHead head;
+  head.session_key = account_.session().session_key;
+  head.uin = account_.session().uin;
+  head.data_id = store_->GetAccountDataId(options_.device_id);
+  head.sync_key = store_->GetSyncKey();
+  return head;
+}
+
+bool MailService::DoGetMailBrief(uint32_t mail_id) {
+  if (store_ == nullptr || !HasSession() || auth_job_id_ != -1) return false;
+  const uint32_t server_id = store_->mails()->GetServerID(mail_id);
+  if (server_id == 0 || server_id == store::kLocalServerId) {
+    WriteLog(kNetworkLog, "DoGetMailBrief: no such mail (MailID)", mail_id, 0);
+    return false;
+  }
+  commands::BriefRequest request;
+  request.head = SessionHead();
+  request.server_id = server_id;
+  if (brief_job_id_ > 0) pool_.CancelJob(static_cast<uint32_t>(brief_job_id_));
+  auto job = std::make_unique<commands::BriefJob>(
+      &exchange_, static_cast<commands::MailFetchHost*>(this), mail_id, std::move(request));
+  job->set_listener(this);
+  const int32_t id = pool_.AddJob(std::move(job));
+  if (id <= 0) return false;
+  brief_job_id_ = id;
+  brief_retries_ = 0;
+  return true;
+}
+
+bool MailService::DoGetMailBody(uint32_t mail_id, int32_t offset, int32_t version) {
+  if (store_ == nullptr || !HasSession() || auth_job_id_ != -1 || offset < 0) return false;
+  const uint32_t server_id = store_->mails()->GetServerID(mail_id);
+  if (server_id == 0 || server_id == store::kLocalServerId) {
+    WriteLog(kNetworkLog, "DoGetMailBody: no such mail (MailID)", mail_id, 0);
+    return false;
+  }
+  commands::BodyRequest request;
+  request.head = SessionHead();
+  request.server_id = server_id;
+  request.offset = offset;
+  request.version = version;
+  if (body_job_id_ > 0) pool_.CancelJob(static_cast<uint32_t>(body_job_id_));
+  auto job = std::make_unique<commands::BodyJob>(
+      &exchange_, static_cast<commands::MailFetchHost*>(this), mail_id, std::move(request));
+  job->set_listener(this);
+  const int32_t id = pool_.AddJob(std::move(job));
+  if (id <= 0) return false;
+  body_job_id_ = id;
+  body_retries_ = 0;
+  return true;
+}
+
+void MailService::BriefArrived(uint32_t job_id, uint32_t mail_id,
+                               const commands::BriefResponse& brief) {
+  if (static_cast<int32_t>(job_id) != brief_job_id_ || store_ == nullptr) return;  // stale
+  if (brief.head.result == protocol::kSessionKeyError) return;  // renewed in OnJobEvent
+  FetchOutcome outcome{false, brief.head.result, mail_id};
+  if (brief.head.result == 0) {
+    outcome.ok = StoreBrief(store_.get(), mail_id, brief);
+    WriteLog(kNetworkLog, "DoGetMailBrief end ok (ServerID, MailID)", brief.server_id, mail_id);
+    if (brief.sync_needed != 0) DoSync(4);
+  } else {
+    WriteLog(kNetworkLog, "DoGetMailBrief end err(errcode)", static_cast<uint32_t>(brief.head.result), 0);
+  }
+  EndFetch(job_id, kJobMailBrief, outcome);
+}
+
+void MailService::BodyArrived(uint32_t job_id, uint32_t mail_id, int32_t asked_offset,
+                              const commands::BodyResponse& body) {
+  if (static_cast<int32_t>(job_id) != body_job_id_ || store_ == nullptr) return;  // stale
+  if (body.head.result == protocol::kSessionKeyError) return;  // renewed in OnJobEvent
+  FetchOutcome outcome{false, body.head.result, mail_id};
+  if (body.head.result == 0 || body.head.result == commands::kBodyVersionChanged) {
+    StoreBodySlice(store_.get(), mail_id, asked_offset, body);
+    outcome.ok = true;
+    if (body.sync_needed != 0) DoSync(4);
+  }
+  EndFetch(job_id, kJobMailBody, outcome);
+}
+
+void MailService::FetchFailed(uint32_t job_id, int job_type, uint32_t mail_id,
+                              uint32_t system_error, uint32_t) {
+  EndFetch(job_id, job_type, FetchOutcome{false, static_cast<int32_t>(system_error), mail_id});
+}
+
+void MailService::FetchAbandoned(uint32_t job_id, int job_type, uint32_t mail_id) {
+  EndFetch(job_id, job_type, FetchOutcome{false, 0, mail_id});
+}
+
+void MailService::EndFetch(uint32_t job_id, int job_type, const FetchOutcome& outcome) {
+  int32_t* slot = FetchSlot(job_type);
+  if (slot == nullptr || static_cast<int32_t>(job_id) != *slot) return;  // not the slot's job
+  *slot = -1;
+  (job_type == kJobMailBrief ? brief_done_ : body_done_).Fire(outcome);
 }
 
 void MailService::OnJobEnded(uint32_t job_id, int job_type, uint32_t) {
@@ -111,6 +251,9 @@ void MailService::OnJobEnded(uint32_t job_id, int job_type, uint32_t) {
     outcome.step = static_cast<int32_t>(kStepNoConnection);
     outcome.reason = sync_reason_;
     EndSync(job_id, /*sent=*/false, outcome);
+  }
+  if (int32_t* slot = FetchSlot(job_type); slot != nullptr && static_cast<int32_t>(job_id) == *slot) {
+    EndFetch(job_id, job_type, FetchOutcome{false, 0, 0});
   }
 }
 
@@ -260,17 +403,20 @@ void MailService::RunPendingJobs() {
   const uint32_t uin = account_.session().uin;
   for (auto& job : ready) {
     job->RenewSession(session_key, uin);
-    const bool sync = job->GetJobType() == kJobSync;
+    const int type = job->GetJobType();
+    int32_t* slot = type == kJobSync ? &sync_job_id_ : FetchSlot(type);
+    const uint32_t mail_id = MailIdOf(job.get());
     const int32_t id = pool_.AddJob(std::move(job));
-    if (sync && sync_job_id_ == kSyncWaitingForLogin) {
-      if (id > 0) {
-        sync_job_id_ = id;
-      } else {
-        SyncOutcome outcome;
-        outcome.step = -1;
-        outcome.reason = sync_reason_;
-        EndSync(static_cast<uint32_t>(kSyncWaitingForLogin), /*sent=*/false, outcome);
-      }
+    if (slot == nullptr || *slot != kWaitingForLogin) continue;
+    if (id > 0) {
+      *slot = id;
+    } else if (type == kJobSync) {
+      SyncOutcome outcome;
+      outcome.step = -1;
+      outcome.reason = sync_reason_;
+      EndSync(static_cast<uint32_t>(kWaitingForLogin), /*sent=*/false, outcome);
+    } else {
+      EndFetch(static_cast<uint32_t>(kWaitingForLogin), type, FetchOutcome{false, 0, mail_id});
     }
   }
 }

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "commands/login_host.h"
+#include "commands/mail_fetch_job.h"
 #include "commands/sync_job.h"
 #include "engine/account_state.h"
 #include "engine/connection_manager.h"
@@ -55,21 +56,31 @@ struct SyncOutcome {
   int32_t reason = 0;
 };
 
+// How a brief or body fetch ended: ok, the result (or platform error) and
+// the mail.
+struct FetchOutcome {
+  bool ok = false;
+  int32_t code = 0;
+  uint32_t mail_id = 0;
+};
+
 class MailService : public JobListener,
                     private commands::LoginHost,
-                    private commands::SyncHost {
+                    private commands::SyncHost,
+                    private commands::MailFetchHost {
  public:
   // Consecutive failed automatic logins after which no more are started.
   static constexpr uint32_t kMaxAutoLoginFailures = 5;
   // Silent logins one operation may cause by -3 answers.
   static constexpr int kMaxSessionRetries = 2;
-  // The sync slot while the copy of an expired sync waits for its login
-  // (the copy's job id until it is queued).
-  static constexpr int32_t kSyncWaitingForLogin = 0;
+  // A slot while the copy of an expired job waits for its login (the
+  // copy's job id until it is queued).
+  static constexpr int32_t kWaitingForLogin = 0;
 
   using AuthDoneHandler = std::function<void(const commands::AuthOutcome&)>;
   using SyncDoneHandler = std::function<void(const SyncOutcome&)>;
   using NewMailHandler = std::function<void(int count)>;
+  using FetchDoneHandler = std::function<void(const FetchOutcome&)>;
 
   // loop must outlive the service; the calling thread is its UI thread.
   MailService(MessageLoop* loop, MailServiceOptions options);
@@ -88,6 +99,14 @@ class MailService : public JobListener,
   // with exactly one SyncDone, after its last page.
   bool DoSync(int32_t reason);
 
+  // Fetch the head and the beginning of a mail's body, or the rest of its
+  // body from `offset` (UTF-16 units held) for the body version held. A new
+  // request of a kind cancels the running one. False when the mail is
+  // unknown or nothing was started; a started fetch ends with one
+  // BriefDone / BodyDone.
+  bool DoGetMailBrief(uint32_t mail_id);
+  bool DoGetMailBody(uint32_t mail_id, int32_t offset, int32_t version);
+
   // Opens the store of the account saved by the last login, for work
   // without the service. False when there is none.
   bool OpenSavedAccount();
@@ -102,6 +121,10 @@ class MailService : public JobListener,
     return new_mail_.Subscribe(std::move(handler));
   }
   void UnsubscribeNewMailArrived(int id) { new_mail_.Unsubscribe(id); }
+  int SubscribeBriefDone(FetchDoneHandler handler) { return brief_done_.Subscribe(std::move(handler)); }
+  void UnsubscribeBriefDone(int id) { brief_done_.Unsubscribe(id); }
+  int SubscribeBodyDone(FetchDoneHandler handler) { return body_done_.Subscribe(std::move(handler)); }
+  void UnsubscribeBodyDone(int id) { body_done_.Unsubscribe(id); }
 
   // Forgets the session (and its ticket) and the account number.
   void ResetSession();
@@ -148,6 +171,22 @@ class MailService : public JobListener,
                        int32_t reason) override;
   void SyncFailed(uint32_t job_id, uint32_t system_error, uint32_t step, int32_t reason) override;
   void SyncAbandoned(uint32_t job_id, int32_t reason) override;
+  // MailFetchHost.
+  void BriefArrived(uint32_t job_id, uint32_t mail_id, const commands::BriefResponse& brief) override;
+  void BodyArrived(uint32_t job_id, uint32_t mail_id, int32_t asked_offset,
+                   const commands::BodyResponse& body) override;
+  void FetchFailed(uint32_t job_id, int job_type, uint32_t mail_id, uint32_t system_error,
+                   uint32_t step) override;
+  void FetchAbandoned(uint32_t job_id, int job_type, uint32_t mail_id) override;
+  // Ends the fetch held by job_id in its slot with one event.
+  void EndFetch(uint32_t job_id, int job_type, const FetchOutcome& outcome);
+  int32_t* FetchSlot(int job_type);
+  // The head every request of the signed-in account carries.
+  protocol::RequestHead SessionHead();
+  // After a -3 answer: a copy of the job waits for a silent login. False
+  // when the retries of the operation are used up.
+  bool RetryAfterLogin(NetJob* job, int32_t* slot, int* retries);
+
   // Ends the sync held by job_id: the batch of client commands back to the
   // queue unless `sent`, the new-mail event, SyncDone.
   void EndSync(uint32_t job_id, bool sent, const SyncOutcome& outcome);
@@ -167,6 +206,10 @@ class MailService : public JobListener,
   int32_t sync_job_id_ = -1;                 // the running sync, -1 none
   int32_t sync_reason_ = 0;                  // reason of the running sync
   int sync_retries_ = 0;                     // its silent logins so far
+  int32_t brief_job_id_ = -1;                // the running brief fetch, -1 none
+  int32_t body_job_id_ = -1;                 // the running body fetch, -1 none
+  int brief_retries_ = 0;                    // silent logins of the brief fetch
+  int body_retries_ = 0;                     // silent logins of the body fetch
   int sync_new_mails_ = 0;                   // unread mails added by the running sync
   uint32_t auto_login_failures_ = 0;         // consecutive failed automatic logins
   bool auto_login_disabled_ = false;         // after a -8, for the rest of the run
@@ -174,6 +217,8 @@ class MailService : public JobListener,
   EventList<const commands::AuthOutcome&> auth_done_;
   EventList<const SyncOutcome&> sync_done_;
   EventList<int> new_mail_;
+  EventList<const FetchOutcome&> brief_done_;
+  EventList<const FetchOutcome&> body_done_;
 };
 
 }  // namespace engine

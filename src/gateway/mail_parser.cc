@@ -92,9 +92,9 @@ std::string PlainToHtml(std::string_view plain) {
       case '"': out += "&quot;"; break;
       case '\r':
         if (i + 1 < plain.size() && plain[i + 1] == '\n') ++i;
-        out += "<br>\n";
+        out += "<br>";
         break;
-      case '\n': out += "<br>\n"; break;
+      case '\n': out += "<br>"; break;
       default: out += c;
     }
   }

@@ -57,7 +57,7 @@ TEST(MailParser, PlainBodyInItsCharsetAndGarbageGivesEmptyFields) {
       "Content-Transfer-Encoding: base64\r\n\r\n1tDOxA==\r\n");
   EXPECT_FALSE(plain.body_is_html);
   EXPECT_EQ(plain.body.substr(0, 6), "中文");
-  EXPECT_EQ(PlainToHtml("a<b> & \"c\"\r\nd\ne"), "a&lt;b&gt; &amp; &quot;c&quot;<br>\nd<br>\ne");
+  EXPECT_EQ(PlainToHtml("a<b> & \"c\"\r\nd\ne"), "a&lt;b&gt; &amp; &quot;c&quot;<br>d<br>e");
   EXPECT_EQ(plain.date, 0);
   for (const std::string& junk :
        {std::string(), std::string("\0\0\0", 3), std::string(5000, '\xFF'),

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <functional>
 #include <climits>
 #include <memory>
 #include <optional>
@@ -11,6 +12,7 @@
 #include "commands/auth_job.h"
 #include "engine/connection_backend.h"
 #include "engine/mail_service.h"
+#include "html/html_text_extractor.h"
 #include "platform/crypto.h"
 #include "platform/device_id_source.h"
 #include "platform/file_system.h"
@@ -39,6 +41,8 @@ const char kUsage[] =
     "  list [--folder ID] [--unread]\n"
     "                           one line per mail, newest first: MailID, date, sender,\n"
     "                           subject, read or unread (tab-separated)\n"
+    "  show MAILID              From:, To:, Cc:, Subject:, Date: lines, a blank line and the\n"
+    "                           body as plain text, fetching what is not held yet\n"
     "  mark MAILID read|unread  mark a mail; the next sync tells the service\n"
     "  delete MAILID            delete a mail; the next sync tells the service\n";
 
@@ -299,6 +303,89 @@ uint32_t MailIdArg(const std::string& text) {
   return (text.empty() || *end != '\0' || id > UINT32_MAX) ? 0 : static_cast<uint32_t>(id);
 }
 
+// Waits for one fetch event after `start` returned true.
+bool FetchOnce(engine::MailService* service, MessageLoop* loop, const Options& o, bool brief,
+               const std::function<bool()>& start, std::ostream& err) {
+  std::optional<engine::FetchOutcome> outcome;
+  auto handler = [&](const engine::FetchOutcome& done) { outcome = done; };
+  const int id = brief ? service->SubscribeBriefDone(handler) : service->SubscribeBodyDone(handler);
+  const bool ok = start() && loop->PumpUntil([&] { return outcome.has_value(); },
+                                             static_cast<uint32_t>(o.timeout_seconds) * 1000);
+  if (brief) {
+    service->UnsubscribeBriefDone(id);
+  } else {
+    service->UnsubscribeBodyDone(id);
+  }
+  if (!ok || !outcome->ok) {
+    err << "quillpost-cli: the mail could not be fetched";
+    if (outcome.has_value()) err << " (" << outcome->code << ")";
+    err << "\n";
+    return false;
+  }
+  return true;
+}
+
+int Show(engine::MailService* service, MessageLoop* loop, const Options& o, std::ostream& out,
+         std::ostream& err) {
+  const uint32_t mail_id = o.command.size() == 2 ? MailIdArg(o.command[1]) : 0;
+  if (mail_id == 0) {
+    err << kUsage;
+    return kExitUsage;
+  }
+  if (!service->OpenSavedAccount()) {
+    err << "quillpost-cli: no saved account: run login first\n";
+    return kExitFailed;
+  }
+  store::MailStore* mails = service->store()->mails();
+  store::MailRecord mail;
+  if (!mails->ReadMail(mail_id, &mail)) {
+    err << "quillpost-cli: no mail " << mail_id << "\n";
+    return kExitFailed;
+  }
+  const bool local = mail.server_id() == store::kLocalServerId;
+  if (!local && mail.body_state() != store::kBodyComplete) {
+    if (!SignInSaved(service, loop, o, err)) return kExitFailed;
+    if (mail.body_state() == store::kNoBody &&
+        !FetchOnce(service, loop, o, /*brief=*/true,
+                   [&] { return service->DoGetMailBrief(mail_id); }, err)) {
+      return kExitFailed;
+    }
+    // The rest of the body, slice after slice, while each one adds text.
+    for (int round = 0; round < 1000; ++round) {
+      if (!mails->ReadMail(mail_id, &mail)) return kExitFailed;
+      if (mail.body_state() != store::kBodyIncomplete) break;
+      const uint32_t held = mail.local_body_length();
+      if (!FetchOnce(service, loop, o, /*brief=*/false,
+                     [&] {
+                       return service->DoGetMailBody(mail_id, static_cast<int32_t>(held),
+                                                     mail.body_version());
+                     },
+                     err)) {
+        return kExitFailed;
+      }
+      store::MailRecord after;
+      if (!mails->ReadMail(mail_id, &after) ||
+          (after.body_state() == store::kBodyIncomplete && after.local_body_length() <= held)) {
+        break;  // no progress: show what is held
+      }
+    }
+  }
+  store::MailFiles files;
+  mails->files()->LoadMailFiles(mail_id, &files);
+  auto join = [](const std::vector<std::u16string>& list) {
+    std::u16string text;
+    for (const auto& a : list) text += (text.empty() ? u"" : u", ") + a;
+    return Field(text);
+  };
+  out << "From: " << Field(mail.sender) << "\n"
+      << "To: " << join(files.to) << "\n"
+      << "Cc: " << join(files.cc) << "\n"
+      << "Subject: " << Field(mail.subject) << "\n"
+      << "Date: " << FormatDate(mail.date()) << "\n\n"
+      << Utf16ToUtf8(html::HtmlToText(files.body)) << "\n";
+  return kExitOk;
+}
+
 // mark and delete: local changes, queued for the next sync.
 int Change(engine::MailService* service, const Options& o, std::ostream& err) {
   const bool mark = o.command[0] == "mark";
@@ -362,6 +449,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   if (o.command[0] == "sync") return Sync(&service, &loop, o, err);
   if (o.command[0] == "list") return List(&service, o, out, err);
   if (o.command[0] == "mark" || o.command[0] == "delete") return Change(&service, o, err);
+  if (o.command[0] == "show") return Show(&service, &loop, o, out, err);
   err << "quillpost-cli: unknown command " << o.command[0] << "\n" << kUsage;
   return kExitUsage;
 }

@@ -28,8 +28,8 @@ AuthRequest MakeAuthRequest(std::u16string_view account, std::u16string_view pas
                             const std::array<uint8_t, 16>& device_id) {
   AuthRequest r;
   r.head.data_id = device_id;
-  r.account = CutUtf8(Utf16ToUtf8(account), kMaxAuthAccountBytes);
-  r.password = CutUtf8(Utf16ToUtf8(password), kMaxAuthPasswordBytes);
+  r.account = std::string(CutUtf8(Utf16ToUtf8(account), kMaxAuthAccountBytes));
+  r.password = std::string(CutUtf8(Utf16ToUtf8(password), kMaxAuthPasswordBytes));
   return r;
 }
 

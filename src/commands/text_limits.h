@@ -11,10 +11,6 @@
 namespace quill {
 namespace commands {
 
-// The longest prefix of `utf8` of at most `limit` bytes that ends on a
-// character boundary.
-std::string CutUtf8(std::string utf8, size_t limit);
-
 // A mandatory text field of at most `capacity` bytes: the lookup's status
 // when absent, ErrMalformed when longer.
 int GetBoundedText(const protocol::TagCodec& codec, uint32_t tag, size_t capacity, std::string* out);

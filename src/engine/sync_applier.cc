@@ -95,9 +95,16 @@ void ApplyCommand(store::AccountStore* store, const SyncCommand& c, SyncPageStat
 
 }  // namespace
 
+constexpr uint64_t kEpochDifference = 11644473600ull;  // seconds, 1601-01-01 to 1970-01-01
+constexpr uint64_t kTicksPerSecond = 10000000ull;
+
 uint64_t FileTimeOfUnixSeconds(uint32_t seconds) {
-  constexpr uint64_t kEpochDifference = 11644473600ull;  // 1601-01-01 to 1970-01-01
-  return (seconds + kEpochDifference) * 10000000ull;
+  return (seconds + kEpochDifference) * kTicksPerSecond;
+}
+
+uint64_t UnixSecondsOfFileTime(uint64_t filetime) {
+  const uint64_t seconds = filetime / kTicksPerSecond;
+  return seconds > kEpochDifference ? seconds - kEpochDifference : 0;
 }
 
 bool ApplySyncPage(store::AccountStore* store, const commands::SyncResponse& page,

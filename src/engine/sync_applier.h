@@ -22,8 +22,10 @@ struct SyncPageStats {
   int applied = 0;       // commands that changed the store
 };
 
-// FILETIME (100 ns since 1601) of seconds since 1970.
+// FILETIME (100 ns since 1601) of seconds since 1970, and back (0 for a
+// FILETIME before 1970).
 uint64_t FileTimeOfUnixSeconds(uint32_t seconds);
+uint64_t UnixSecondsOfFileTime(uint64_t filetime);
 
 // False when the new key could not be saved (the page then counts as not
 // applied and the job stops with step 100).

@@ -38,14 +38,6 @@ enum ServerCommand : int32_t {
   kDelContact = 23,
 };
 
-// `s` cut to at most `max` bytes, never inside a UTF-8 sequence.
-std::string CutUtf8(const std::string& s, size_t max) {
-  if (s.size() <= max) return s;
-  size_t n = max;
-  while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
-  return s.substr(0, n);
-}
-
 bool IsHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 bool IsLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 

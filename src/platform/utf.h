@@ -7,6 +7,8 @@
 #ifndef QUILL_PLATFORM_UTF_H_
 #define QUILL_PLATFORM_UTF_H_
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -14,6 +16,20 @@ namespace quill {
 
 std::u16string Utf8ToUtf16(std::string_view utf8);
 std::string Utf16ToUtf8(std::u16string_view utf16);
+
+// The length of the longest prefix of utf8 of at most limit bytes that ends
+// on a character boundary.
+inline size_t Utf8PrefixLength(std::string_view utf8, size_t limit) {
+  if (utf8.size() <= limit) return utf8.size();
+  size_t end = limit;
+  while (end > 0 && (static_cast<uint8_t>(utf8[end]) & 0xC0) == 0x80) --end;
+  return end;
+}
+
+// utf8 cut to at most limit bytes, never inside a character.
+inline std::string_view CutUtf8(std::string_view utf8, size_t limit) {
+  return utf8.substr(0, Utf8PrefixLength(utf8, limit));
+}
 
 }  // namespace quill
 

@@ -5,7 +5,7 @@
 
 #include "platform/utf.h"
 #include "store/le_bytes.h"
-#include "store/utf8_cut.h"
+#include "platform/utf.h"
 
 namespace quill {
 namespace store {

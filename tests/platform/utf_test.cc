@@ -5,6 +5,13 @@
 namespace quill {
 namespace {
 
+TEST(Utf, CutsNeverSplitACharacter) {
+  EXPECT_EQ(CutUtf8("\xE4\xB8\xAD\xE6\x96\x87", 5), "\xE4\xB8\xAD");
+  EXPECT_EQ(CutUtf8("\xE4\xB8\xAD", 3), "\xE4\xB8\xAD");
+  EXPECT_EQ(CutUtf8("\xE4\xB8\xAD", 2), "");
+  EXPECT_EQ(Utf8PrefixLength("ab\xF0\x9F\x98\x80", 5), 2u);
+}
+
 TEST(Utf, RoundTripsEveryPlane) {
   const std::u16string text = u"A\u00e9\u4e2d\u6587\U0001F600z";
   const std::string utf8 = Utf16ToUtf8(text);

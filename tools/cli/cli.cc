@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <functional>
 #include <climits>
 #include <memory>
@@ -12,6 +13,7 @@
 #include "commands/auth_job.h"
 #include "engine/connection_backend.h"
 #include "engine/mail_service.h"
+#include "engine/sync_applier.h"
 #include "html/html_text_extractor.h"
 #include "platform/crypto.h"
 #include "platform/device_id_source.h"
@@ -136,34 +138,53 @@ bool LoadGateway(FileSystem* fs, const Options& o, engine::GatewayConfig* gatewa
   return true;
 }
 
+// Signs in and waits for the answer and for the login slot to free (at the
+// job's end, just after its answer). False, with the product's text on err,
+// when it failed. The account is saved for later commands.
+bool SignIn(engine::MailService* service, MessageLoop* loop, const Options& o,
+            const std::u16string& account, const std::u16string& password, bool user_initiated,
+            commands::AuthOutcome* outcome, std::ostream& err) {
+  std::optional<commands::AuthOutcome> done;
+  const int id =
+      service->SubscribeAuthDone([&](const commands::AuthOutcome& answer) { done = answer; });
+  const bool started = service->DoAuth(service->connections().destination(), user_initiated,
+                                       account, password, /*auto_login=*/true);
+  const bool answered =
+      started && loop->PumpUntil([&] { return done.has_value() && !service->LoginRunning(); },
+                                 static_cast<uint32_t>(o.timeout_seconds) * 1000);
+  service->UnsubscribeAuthDone(id);
+  if (!started) {
+    err << "quillpost-cli: the login could not be started\n";
+    return false;
+  }
+  if (!answered) {
+    err << "quillpost-cli: no answer within " << o.timeout_seconds << " s\n";
+    return false;
+  }
+  if (!done->ok) {
+    err << Utf16ToUtf8(commands::AuthFailureText(done->code));
+    if (commands::IsNetworkFailure(done->code)) err << " (" << done->code << ")";
+    err << "\n";
+    return false;
+  }
+  *outcome = *done;
+  return true;
+}
+
 int Login(engine::MailService* service, MessageLoop* loop, const Options& o, std::ostream& out,
           std::ostream& err) {
   if (o.command.size() != 3) {
     err << kUsage;
     return kExitUsage;
   }
-  std::optional<commands::AuthOutcome> outcome;
-  service->SubscribeAuthDone([&](const commands::AuthOutcome& done) { outcome = done; });
-  if (!service->DoAuth(service->connections().destination(), /*user_initiated=*/true,
-                       Utf8ToUtf16(o.command[1]), PasswordDigest(o.command[2]),
-                       /*auto_login=*/true)) {
-    err << "quillpost-cli: the login could not be started\n";
-    return kExitFailed;
-  }
-  if (!loop->PumpUntil([&] { return outcome.has_value(); },
-                       static_cast<uint32_t>(o.timeout_seconds) * 1000)) {
-    err << "quillpost-cli: no answer within " << o.timeout_seconds << " s\n";
-    return kExitFailed;
-  }
-  if (!outcome->ok) {
-    err << Utf16ToUtf8(commands::AuthFailureText(outcome->code));
-    if (commands::IsNetworkFailure(outcome->code)) err << " (" << outcome->code << ")";
-    err << "\n";
+  commands::AuthOutcome outcome;
+  if (!SignIn(service, loop, o, Utf8ToUtf16(o.command[1]), PasswordDigest(o.command[2]),
+              /*user_initiated=*/true, &outcome, err)) {
     return kExitFailed;
   }
   store::ConfigFile account(DefaultFileSystem());
   account.SetPath(service->account_dir() + "/account.cfg");
-  out << "uin: " << outcome->uin << "\n";
+  out << "uin: " << outcome.uin << "\n";
   out << "nickname: " << Utf16ToUtf8(account.GetText(store::account_keys::kNickName.name, u""))
       << "\n";
   out << "address: " << Utf16ToUtf8(account.GetText(store::account_keys::kEmailAddr.name, u""))
@@ -181,31 +202,8 @@ bool SignInSaved(engine::MailService* service, MessageLoop* loop, const Options&
     err << "quillpost-cli: no saved account: run login first\n";
     return false;
   }
-  std::optional<commands::AuthOutcome> outcome;
-  const int id = service->SubscribeAuthDone([&](const commands::AuthOutcome& done) { outcome = done; });
-  const bool started = service->DoAuth(service->connections().destination(),
-                                       /*user_initiated=*/false, account, password,
-                                       /*auto_login=*/true);
-  // The login slot frees at the job's end, just after its answer.
-  const bool answered =
-      started && loop->PumpUntil([&] { return outcome.has_value() && !service->LoginRunning(); },
-                                 static_cast<uint32_t>(o.timeout_seconds) * 1000);
-  service->UnsubscribeAuthDone(id);
-  if (!started) {
-    err << "quillpost-cli: the login could not be started\n";
-    return false;
-  }
-  if (!answered) {
-    err << "quillpost-cli: no answer within " << o.timeout_seconds << " s\n";
-    return false;
-  }
-  if (!outcome->ok) {
-    err << Utf16ToUtf8(commands::AuthFailureText(outcome->code));
-    if (commands::IsNetworkFailure(outcome->code)) err << " (" << outcome->code << ")";
-    err << "\n";
-    return false;
-  }
-  return true;
+  commands::AuthOutcome outcome;
+  return SignIn(service, loop, o, account, password, /*user_initiated=*/false, &outcome, err);
 }
 
 int Sync(engine::MailService* service, MessageLoop* loop, const Options& o, std::ostream& err) {
@@ -241,11 +239,20 @@ int Sync(engine::MailService* service, MessageLoop* loop, const Options& o, std:
   return kExitOk;
 }
 
+// A decimal number from 0 to 4294967295, nothing else.
+bool ParseU32(const std::string& text, uint32_t* out) {
+  if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0]))) return false;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long v = std::strtoull(text.c_str(), &end, 10);
+  if (*end != '\0' || errno != 0 || v > UINT32_MAX) return false;
+  *out = static_cast<uint32_t>(v);
+  return true;
+}
+
 // "YYYY-MM-DD HH:MM" (UTC) of a FILETIME.
 std::string FormatDate(uint64_t filetime) {
-  constexpr uint64_t kEpochDifference = 11644473600ull;
-  const uint64_t seconds = filetime / 10000000ull;
-  const time_t t = static_cast<time_t>(seconds > kEpochDifference ? seconds - kEpochDifference : 0);
+  const time_t t = static_cast<time_t>(engine::UnixSecondsOfFileTime(filetime));
   struct tm tm;
   gmtime_r(&t, &tm);
   char buf[32];
@@ -269,13 +276,10 @@ int List(engine::MailService* service, const Options& o, std::ostream& out, std:
     if (a == "--unread") {
       folder = store::kUnreadView;
     } else if (a == "--folder" && i + 1 < o.command.size()) {
-      char* end = nullptr;
-      const unsigned long id = std::strtoul(o.command[++i].c_str(), &end, 10);
-      if (*end != '\0' || id > UINT32_MAX) {
+      if (!ParseU32(o.command[++i], &folder)) {
         err << "quillpost-cli: bad folder " << o.command[i] << "\n";
         return kExitUsage;
       }
-      folder = static_cast<uint32_t>(id);
     } else {
       err << kUsage;
       return kExitUsage;
@@ -296,11 +300,10 @@ int List(engine::MailService* service, const Options& o, std::ostream& out, std:
   return kExitOk;
 }
 
-// The MailID argument of mark and delete; 0 when it is not a number.
+// The MailID argument of show, mark and delete; 0 when it is not a number.
 uint32_t MailIdArg(const std::string& text) {
-  char* end = nullptr;
-  const unsigned long id = std::strtoul(text.c_str(), &end, 10);
-  return (text.empty() || *end != '\0' || id > UINT32_MAX) ? 0 : static_cast<uint32_t>(id);
+  uint32_t id = 0;
+  return ParseU32(text, &id) ? id : 0;
 }
 
 // Waits for one fetch event after `start` returned true.

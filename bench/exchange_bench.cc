@@ -6,14 +6,13 @@
 #include <benchmark/benchmark.h>
 #include <curl/curl.h>
 #include <httplib.h>
-#include <stdlib.h>
 
 #include <chrono>
-#include <filesystem>
 #include <thread>
 
 #include "commands/auth_job.h"
 #include "engine/exchange.h"
+#include "bench/gateway_rig.h"
 #include "gateway/gateway_server.h"
 #include "platform/utf.h"
 #include "protocol/codec_status.h"
@@ -66,67 +65,12 @@ class PieceRequest : public engine::ExchangeCommand {
   };
 };
 
-class Sink : public engine::JobReporter {
- public:
-  bool ShouldContinue() const override { return true; }
-  bool SendError(uint32_t, uint32_t) override { return ok = false; }
-  bool SendData(std::unique_ptr<engine::JobResult> r, uintptr_t) override {
-    result = std::move(r);
-    return true;
-  }
-  bool SendPercent(std::unique_ptr<engine::JobResult>) override { return true; }
-  bool ok = true;
-  std::unique_ptr<engine::JobResult> result;
-};
-
-// A gateway with one account and the client context that talks to it.
-struct Rig {
-  Rig() {
-    char tmpl[] = "/tmp/quill_bench_gw_XXXXXX";
-    dir = mkdtemp(tmpl) ? tmpl : "";
-    gateway::AccountBook book;
-    std::string why;
-    book.Add({"alice", gateway::PasswordDigestText("secret"), 10001, "a@example.com", "A"}, &why);
-    book.Save(DefaultFileSystem(), gateway::AccountsPath(dir));
-    DefaultFileSystem()->MakeDirs(gateway::MaildirPath(dir, "alice") + "/cur");
-    gateway::GatewayOptions options;
-    options.state_dir = dir;
-    server = std::make_unique<gateway::GatewayServer>(options);
-    server->AddSessionCommand("getmailattach", std::make_unique<PieceCommand>());
-    started = server->Start(&why);
-    engine::LoadGatewayConfig(DefaultFileSystem(), dir + "/client.cfg", &config);
-    context.connections = &connections;
-    context.gateway = &config;
-    context.account = &account;
-    context.http_cache = &cache;
-  }
-  ~Rig() {
-    server->Stop();
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
-  }
-  bool Login() {
-    commands::AuthJobParams params;
-    params.account = u"alice";
-    params.password = Utf8ToUtf16(gateway::PasswordDigestText("secret"));
-    commands::AuthJob job(&context, nullptr, params);
-    Sink sink;
-    if (job.RunWith(&sink) != engine::ExchangeOutcome::kDelivered) return false;
-    auto* r = dynamic_cast<commands::AuthResult*>(sink.result.get());
-    if (r == nullptr || r->response.head.result != 0) return false;
-    account.SetSession(r->response.session_key);
-    return true;
-  }
-
-  std::string dir;
-  std::unique_ptr<gateway::GatewayServer> server;
-  bool started = false;
-  engine::LinuxConnectionBackend backend;
-  engine::ConnectionManager connections{&backend, nullptr};
-  engine::GatewayConfig config;
-  engine::AccountState account;
-  engine::HttpConnectionCache cache;
-  engine::ExchangeContext context;
+// The gateway answering getmailattach with 20 KB pieces.
+struct Rig : GatewayRig {
+  Rig()
+      : GatewayRig([](gateway::GatewayServer* server, const std::string&) {
+          server->AddSessionCommand("getmailattach", std::make_unique<PieceCommand>());
+        }) {}
 };
 
 void BM_LoginRoundTrip(benchmark::State& state) {
@@ -174,7 +118,7 @@ void BM_SessionExchanges20K(benchmark::State& state) {
   const engine::TransferTotals before_one = rig.account.totals();
   {
     PieceRequest cmd;
-    Sink sink;
+    KeepResult sink;
     engine::RunExchange(rig.context, engine::ExchangeRequest(), &cmd, &sink);
     if (!sink.ok) return state.SkipWithError("exchange failed");
   }
@@ -197,7 +141,7 @@ void BM_SessionExchanges20K(benchmark::State& state) {
     const auto start = Clock::now();
     for (int i = 0; i < kExchanges; ++i) {
       PieceRequest cmd;
-      Sink sink;
+      KeepResult sink;
       engine::RunExchange(rig.context, engine::ExchangeRequest(), &cmd, &sink);
       if (!sink.ok) return state.SkipWithError("exchange failed");
     }

@@ -4,16 +4,13 @@
 // for the store, so these are the figures the store's cost is measured
 // against.
 #include <benchmark/benchmark.h>
-#include <stdlib.h>
 
 #include <atomic>
 #include <cstdio>
-#include <filesystem>
 
-#include "commands/auth_job.h"
 #include "commands/sync_job.h"
+#include "bench/gateway_rig.h"
 #include "gateway/gateway_server.h"
-#include "platform/utf.h"
 
 namespace quill {
 namespace {
@@ -40,76 +37,22 @@ class KeyOnlyHost : public commands::SyncHost {
   bool done = false, failed = false;
 };
 
-class Inline : public engine::JobReporter {
- public:
-  explicit Inline(engine::NetJob* job) : job_(job) {}
-  bool ShouldContinue() const override { return true; }
-  bool SendError(uint32_t e, uint32_t s) override {
-    job_->OnError(1, job_->GetJobType(), e, s, 0);
-    return true;
-  }
-  bool SendData(std::unique_ptr<engine::JobResult> r, uintptr_t) override {
-    job_->OnDataCome(1, job_->GetJobType(), r.get(), 0);
-    return true;
-  }
-  bool SendPercent(std::unique_ptr<engine::JobResult>) override { return true; }
-
- private:
-  engine::NetJob* const job_;
-};
-
 // A gateway over a generated Maildir and a signed-in client context.
-struct SyncRig {
-  SyncRig() {
-    char tmpl[] = "/tmp/quill_bench_sync_XXXXXX";
-    dir = mkdtemp(tmpl) ? tmpl : "";
-    FileSystem* fs = DefaultFileSystem();
-    gateway::AccountBook book;
-    std::string why;
-    book.Add({"alice", gateway::PasswordDigestText("secret"), 10001, "a@example.com", "A"}, &why);
-    book.Save(fs, gateway::AccountsPath(dir));
-    const std::string maildir = gateway::MaildirPath(dir, "alice");
-    for (const char* sub : {"/cur", "/new", "/tmp"}) fs->MakeDirs(maildir + sub);
-    for (int i = 0; i < kMails; ++i) {
-      const std::string n = std::to_string(1700000000 + i);
-      const std::string message =
-          "From: =?UTF-8?B?5byg5LiJ?= <s" + n + "@example.cn>\r\nTo: alice@example.com\r\n"
-          "Subject: Weekly report " + n + " =?UTF-8?B?5ZGo5oql?=\r\n"
-          "Date: Mon, 07 Dec 2026 10:00:00 +0000\r\nContent-Type: text/plain; charset=utf-8\r\n\r\n"
-          "Body of mail " + n + "\r\n";
-      fs->ReplaceAtomically(maildir + "/cur/" + n + ".bench:2,S", ByteView(message));
-    }
-    gateway::GatewayOptions options;
-    options.state_dir = dir;
-    server = std::make_unique<gateway::GatewayServer>(options);
-    started = server->Start(&why);
-    engine::LoadGatewayConfig(fs, dir + "/client.cfg", &config);
-    context.connections = &connections;
-    context.gateway = &config;
-    context.account = &account;
-    context.http_cache = &cache;
-    commands::AuthJobParams params;
-    params.account = u"alice";
-    params.password = Utf8ToUtf16(gateway::PasswordDigestText("secret"));
-    commands::AuthJob login(&context, nullptr, params);
-    struct Keep : engine::JobReporter {
-      bool ShouldContinue() const override { return true; }
-      bool SendError(uint32_t, uint32_t) override { return true; }
-      bool SendData(std::unique_ptr<engine::JobResult> r, uintptr_t) override {
-        if (auto* a = dynamic_cast<commands::AuthResult*>(r.get())) key = a->response.session_key;
-        return true;
-      }
-      bool SendPercent(std::unique_ptr<engine::JobResult>) override { return true; }
-      std::string key;
-    } keep;
-    login.RunWith(&keep);
-    account.SetSession(keep.key);
-    started = started && !keep.key.empty();
-  }
-  ~SyncRig() {
-    server->Stop();
-    std::error_code ignored;
-    std::filesystem::remove_all(dir, ignored);
+struct SyncRig : GatewayRig {
+  SyncRig()
+      : GatewayRig([](gateway::GatewayServer*, const std::string& maildir) {
+          for (int i = 0; i < kMails; ++i) {
+            const std::string n = std::to_string(1700000000 + i);
+            const std::string message =
+                "From: =?UTF-8?B?5byg5LiJ?= <s" + n + "@example.cn>\r\nTo: alice@example.com\r\n"
+                "Subject: Weekly report " + n + " =?UTF-8?B?5ZGo5oql?=\r\n"
+                "Date: Mon, 07 Dec 2026 10:00:00 +0000\r\n"
+                "Content-Type: text/plain; charset=utf-8\r\n\r\nBody of mail " + n + "\r\n";
+            DefaultFileSystem()->ReplaceAtomically(maildir + "/cur/" + n + ".bench:2,S",
+                                                   ByteView(message));
+          }
+        }) {
+    started = started && Login();
   }
   // Sync jobs from the host's key until a job ends without reaching the
   // request cap (one job sends at most 52 requests); false on failure.
@@ -127,20 +70,10 @@ struct SyncRig {
     request.head.sync_key = host->key;
     request.reason = 5;
     commands::SyncJob job(&context, host, request);
-    Inline ui(&job);
+    InlineUi ui(&job);
     job.RunWith(&ui);
     return host->done && !host->failed;
   }
-
-  std::string dir;
-  std::unique_ptr<gateway::GatewayServer> server;
-  bool started = false;
-  engine::LinuxConnectionBackend backend;
-  engine::ConnectionManager connections{&backend, nullptr};
-  engine::GatewayConfig config;
-  engine::AccountState account;
-  engine::HttpConnectionCache cache;
-  engine::ExchangeContext context;
 };
 
 SyncRig& Rig() {

@@ -2,9 +2,8 @@
 #include "engine/sync_applier.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
-#include <filesystem>
+#include "tests/temp_dir.h"
 
 namespace quill {
 namespace engine {
@@ -26,14 +25,8 @@ SyncCommand AddMail(uint32_t sid, int32_t flags, uint32_t folder, const std::str
 class SyncApplierTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char tmpl[] = "/tmp/quill-applier-XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-    ASSERT_TRUE(store_.Open(10001, dir_ + "/"));
-  }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
+    ASSERT_FALSE(dir_.path().empty());
+    ASSERT_TRUE(store_.Open(10001, dir_.path() + "/"));
   }
   SyncPageStats Apply(std::vector<SyncCommand> commands, int32_t key) {
     commands::SyncResponse page;
@@ -44,7 +37,7 @@ class SyncApplierTest : public ::testing::Test {
     EXPECT_TRUE(ApplySyncPage(&store_, page, &stats));
     return stats;
   }
-  std::string dir_;
+  TempDir dir_;
   store::AccountStore store_{DefaultFileSystem()};
 };
 

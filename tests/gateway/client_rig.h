@@ -17,7 +17,7 @@
 #include "engine/net_job.h"
 #include "gateway/gateway_server.h"
 #include "platform/utf.h"
-#include "tests/gateway/temp_dir.h"
+#include "tests/temp_dir.h"
 
 namespace quill {
 

@@ -16,7 +16,7 @@
 #include "protocol/envelope.h"
 #include "protocol/message_heads.h"
 #include "protocol/response_wrapper.h"
-#include "tests/gateway/temp_dir.h"
+#include "tests/temp_dir.h"
 
 namespace quill {
 namespace gateway {

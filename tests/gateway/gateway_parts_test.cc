@@ -11,7 +11,7 @@
 #include "gateway/key_store.h"
 #include "platform/fault_file_system.h"
 #include "platform/hex.h"
-#include "tests/gateway/temp_dir.h"
+#include "tests/temp_dir.h"
 
 namespace quill {
 namespace gateway {

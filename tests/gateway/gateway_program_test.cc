@@ -8,7 +8,7 @@
 
 #include "gateway/account_book.h"
 #include "gateway/gateway_server.h"
-#include "tests/gateway/temp_dir.h"
+#include "tests/temp_dir.h"
 
 namespace quill {
 namespace {

@@ -13,7 +13,7 @@
 #include "platform/utf.h"
 #include "protocol/codec_status.h"
 #include "tests/gateway/client_rig.h"
-#include "tests/gateway/temp_dir.h"
+#include "tests/temp_dir.h"
 #include "tools/cli/cli.h"
 
 namespace quill {

@@ -9,7 +9,7 @@
 #include "gateway/mail_parser.h"
 #include "platform/fault_file_system.h"
 #include "tests/gateway/maildir_writer.h"
-#include "tests/gateway/temp_dir.h"
+#include "tests/temp_dir.h"
 
 namespace quill {
 namespace gateway {

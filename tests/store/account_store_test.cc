@@ -7,7 +7,7 @@
 #include "platform/utf.h"
 #include "store/global_settings.h"
 #include "store/le_bytes.h"
-#include "tests/gateway/temp_dir.h"
+#include "tests/temp_dir.h"
 
 namespace quill {
 namespace store {

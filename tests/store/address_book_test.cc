@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "store/le_bytes.h"
-#include "tests/gateway/temp_dir.h"
+#include "tests/temp_dir.h"
 
 namespace quill {
 namespace store {

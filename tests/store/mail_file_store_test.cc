@@ -5,7 +5,7 @@
 #include "platform/fault_file_system.h"
 #include "store/account_store.h"
 #include "store/attachment_limits.h"
-#include "tests/gateway/temp_dir.h"
+#include "tests/temp_dir.h"
 
 namespace quill {
 namespace store {

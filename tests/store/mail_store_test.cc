@@ -10,7 +10,7 @@
 #include "platform/fault_file_system.h"
 #include "store/folder_store.h"
 #include "store/le_bytes.h"
-#include "tests/gateway/temp_dir.h"
+#include "tests/temp_dir.h"
 
 namespace quill {
 namespace store {
@@ -288,7 +288,9 @@ TEST_F(MailStoreTest, RandomOperationsMatchTheModel) {
       uint32_t id = pick();
       ASSERT_TRUE(store->SetMailFlags(id, 1));
       model[id].flags = 1;
-      if (step % check_every == 0) ASSERT_NO_FATAL_FAILURE(ExpectIndexesMatch(*store, model));
+      if (step % check_every == 0) {
+        ASSERT_NO_FATAL_FAILURE(ExpectIndexesMatch(*store, model));
+      }
       id = pick();
       ASSERT_TRUE(store->DeleteMails({id}, nullptr));
       model.erase(id);

@@ -8,7 +8,7 @@
 
 #include "platform/fault_file_system.h"
 #include "store/le_bytes.h"
-#include "tests/gateway/temp_dir.h"
+#include "tests/temp_dir.h"
 
 namespace quill {
 namespace store {

@@ -1,6 +1,6 @@
 // A directory under /tmp that is removed with everything in it.
-#ifndef QUILL_TESTS_GATEWAY_TEMP_DIR_H_
-#define QUILL_TESTS_GATEWAY_TEMP_DIR_H_
+#ifndef QUILL_TESTS_TEMP_DIR_H_
+#define QUILL_TESTS_TEMP_DIR_H_
 
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -37,4 +37,4 @@ class TempDir {
 
 }  // namespace quill
 
-#endif  // QUILL_TESTS_GATEWAY_TEMP_DIR_H_
+#endif  // QUILL_TESTS_TEMP_DIR_H_

@@ -63,9 +63,10 @@ GatewayServer::GatewayServer(GatewayOptions options, FileSystem* fs)
 
 GatewayServer::~GatewayServer() { Stop(); }
 
-void GatewayServer::AddSessionCommand(const std::string& name,
-                                      std::unique_ptr<SessionCommand> command) {
-  commands_[name] = std::move(command);
+std::unique_ptr<SessionCommand> GatewayServer::AddSessionCommand(
+    const std::string& name, std::unique_ptr<SessionCommand> command) {
+  commands_[name].swap(command);
+  return command;
 }
 
 bool GatewayServer::Start(std::string* error) {

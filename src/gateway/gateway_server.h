@@ -78,8 +78,10 @@ class GatewayServer {
   GatewayServer& operator=(const GatewayServer&) = delete;
 
   // Adds a session command, or replaces a built-in one (sync,
-  // getmailbrief, getmailbody); only before Start.
-  void AddSessionCommand(const std::string& name, std::unique_ptr<SessionCommand> command);
+  // getmailbrief, getmailbody); only before Start. Returns the command
+  // replaced (null when there was none), so a test can wrap a built-in.
+  std::unique_ptr<SessionCommand> AddSessionCommand(const std::string& name,
+                                                    std::unique_ptr<SessionCommand> command);
 
   // Loads (or creates) the state, binds, writes "client.cfg" and serves on
   // a thread of its own. False with a message when the state is unusable or

@@ -1,22 +1,84 @@
 // quillpost-cli keeping a Maildir in step through the gateway: sync and
-// list, changes on either side reaching the other, across a failed sync.
+// list, changes on either side reaching the other, across a failed sync;
+// folders, contacts and the store check without the gateway; bodies of
+// several slices.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <mutex>
 #include <sstream>
 
 #include "tests/gateway/client_rig.h"
 #include "tests/gateway/maildir_writer.h"
 #include "store/global_settings.h"
+#include "store/le_bytes.h"
+#include "store/mail_store.h"
+#include "store/record_file.h"
 #include "tools/cli/cli.h"
 
 namespace quill {
 namespace {
 
+// The gateway's own getmailbody, counting its requests and running a hook
+// (on the request thread) before answering one.
+class WatchedBody : public gateway::SessionCommand {
+ public:
+  // Before the server starts.
+  void Wrap(std::unique_ptr<gateway::SessionCommand> inner) { inner_ = std::move(inner); }
+  // Runs before answering the request numbered `n` (from 1).
+  void Before(int n, std::function<void()> hook) {
+    std::lock_guard<std::mutex> lock(mu_);
+    hook_at_ = n;
+    hook_ = std::move(hook);
+  }
+  protocol::MessageType type() const override { return inner_->type(); }
+  bool Answer(const gateway::GatewaySession& session, const protocol::WireMessage& request,
+              protocol::WireMessage* response) override {
+    const int n = ++requests;
+    std::function<void()> hook;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      if (n == hook_at_) hook.swap(hook_);
+    }
+    if (hook) hook();
+    return inner_->Answer(session, request, response);
+  }
+  std::atomic<int> requests{0};  // answered or being answered
+
+ private:
+  std::unique_ptr<gateway::SessionCommand> inner_;
+  std::mutex mu_;
+  int hook_at_ = 0;             // guarded by mu_
+  std::function<void()> hook_;  // guarded by mu_
+};
+
+// Every file and directory under `dir` with the bytes of the files.
+std::map<std::string, std::string> Snapshot(const std::string& dir) {
+  std::map<std::string, std::string> all;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
+    std::string bytes;
+    if (e.is_regular_file()) {
+      std::ifstream in(e.path(), std::ios::binary);
+      bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    all[e.path().string()] = bytes;
+  }
+  return all;
+}
+
 class CliMailboxEndToEnd : public ClientGatewayTest {
  protected:
   void SetUp() override {
     AddAccount("alice", "secret", 10001, "爱丽丝");
-    StartGateway();
+    StartGateway([this](gateway::GatewayServer* server) {
+      auto body = std::make_unique<WatchedBody>();
+      body_ = body.get();
+      body_->Wrap(server->AddSessionCommand("getmailbody", std::move(body)));
+    });
     maildir_ = gateway::MaildirPath(state_.path(), "alice");
     ASSERT_EQ(Cli({"login", "alice", "secret"}), 0) << err_.str();
     // The test mails have fixed dates: no history span, so they never
@@ -33,6 +95,22 @@ class CliMailboxEndToEnd : public ClientGatewayTest {
     args.insert(args.end(), command.begin(), command.end());
     return cli::RunCli(args, out_, err_);
   }
+  // check with nothing but the data directory: no gateway configuration.
+  int Check(std::vector<std::string> command) {
+    out_.str("");
+    err_.str("");
+    std::vector<std::string> args = {"--data", data_.path(), "check"};
+    args.insert(args.end(), command.begin(), command.end());
+    return cli::RunCli(args, out_, err_);
+  }
+  // The body show printed: everything after the head's blank line, without
+  // the final line break.
+  std::string ShownBody() const {
+    const std::string all = out_.str();
+    const size_t blank = all.find("\n\n");
+    if (blank == std::string::npos || all.back() != '\n') return "<no body>";
+    return all.substr(blank + 2, all.size() - blank - 3);
+  }
   std::vector<std::string> Lines() const {
     std::vector<std::string> lines;
     std::istringstream in(out_.str());
@@ -47,7 +125,11 @@ class CliMailboxEndToEnd : public ClientGatewayTest {
   }
   std::string maildir_;
   std::ostringstream out_, err_;
+  WatchedBody* body_ = nullptr;  // owned by server_
 };
+
+// U+1F600, a surrogate pair in UTF-16 and 4 bytes in UTF-8.
+const std::string kSmile = "\xF0\x9F\x98\x80";
 
 TEST_F(CliMailboxEndToEnd, SyncListAndChangesBothWays) {
   Deliver("new/1.a", "第一封", 10);
@@ -112,6 +194,109 @@ TEST_F(CliMailboxEndToEnd, AnExpiredSessionIsRenewedSilentlyAndTheSyncRepeated) 
   server_->faults()->Set("sync", {gateway::FaultMode::kExpire, 0});
   EXPECT_EQ(Cli({"sync"}), 1);
   EXPECT_NE(err_.str().find("-3"), std::string::npos) << err_.str();
+}
+
+TEST_F(CliMailboxEndToEnd, FoldersContactsAndCheckReadTheStoreWithoutTheGateway) {
+  Deliver("new/1.a", "One", 10);
+  Deliver("cur/2.b:2,S", "Two", 11);
+  Deliver(".Sent/cur/3.c:2,S", "Three", 12);
+  Deliver(".Work/cur/4.d", "Four", 13);
+  gateway::Deliver(gateway::MailboxRoot(state_.path()) + "/alice", "contacts.txt",
+                   "王五\twang@x.cn\n\tnoname@x.cn\nZed\tzed@x.cn\n");
+  ASSERT_EQ(Cli({"sync"}), 0) << err_.str();
+  server_->Stop();
+
+  ASSERT_EQ(Cli({"folders"}), 0) << err_.str();
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"1\t收件箱\t2\t1", "3\t已发送\t1\t0",
+                                               "100\tWork\t1\t1"}));
+  ASSERT_EQ(Cli({"contacts"}), 0) << err_.str();
+  // The service's contacts and the senders the sync came across.
+  EXPECT_EQ(Lines(), (std::vector<std::string>{"\"Zed\"<zed@x.cn>", "\"Zhang\"<z@x.cn>",
+                                               "\"noname\"<noname@x.cn>", "\"王五\"<wang@x.cn>"}));
+  EXPECT_EQ(Cli({"folders", "extra"}), 2);
+
+  // check needs no gateway configuration and writes nothing, not even one.
+  ASSERT_TRUE(DefaultFileSystem()->Delete(data_.path() + "/gateway.cfg"));
+  ASSERT_TRUE(DefaultFileSystem()->MakeDirs(data_.path() + "/20002"));  // an account never used
+  const auto before = Snapshot(data_.path());
+  ASSERT_EQ(Check({}), 0) << out_.str() << err_.str();
+  EXPECT_NE(out_.str().find("account 10001: clean\n  mails.idx: 4 records"), std::string::npos)
+      << out_.str();
+  EXPECT_NE(out_.str().find("account 20002: clean\n  mails.idx: missing"), std::string::npos)
+      << out_.str();
+  EXPECT_EQ(Snapshot(data_.path()), before);
+
+  // The newest record's slot (the header's first used slot, at byte 20)
+  // points past the file's end.
+  const std::string idx_path = data_.path() + "/10001/mails.idx";
+  Bytes idx;
+  ASSERT_TRUE(DefaultFileSystem()->ReadFile(idx_path, &idx));
+  const uint32_t first = store::GetLe32(&idx[20]);
+  ASSERT_GT(first, 0u);
+  store::PutLe32(
+      &idx[store::RecordFile::kHeaderSize + (first - 1) * store::MailStore::kSlotSize + 4], 999);
+  ASSERT_TRUE(DefaultFileSystem()->ReplaceAtomically(idx_path, ByteView(idx)));
+  const auto corrupt = Snapshot(data_.path());
+  EXPECT_EQ(Check({}), 1);
+  EXPECT_EQ(out_.str().find("account 10001: clean"), std::string::npos) << out_.str();
+  EXPECT_NE(out_.str().find("  problem: mails.idx: used chain: slot 999 out of range; chain cut\n"),
+            std::string::npos)
+      << out_.str();
+  EXPECT_NE(out_.str().find("account 20002: clean"), std::string::npos) << out_.str();
+  EXPECT_EQ(Check({"--uin", "20002"}), 0);
+  EXPECT_EQ(out_.str().find("10001"), std::string::npos) << out_.str();
+  EXPECT_EQ(Check({"--uin", "10001"}), 1);
+  EXPECT_EQ(Snapshot(data_.path()), corrupt);
+
+  // A header whose slot size (at byte 32) is wrong.
+  store::PutLe32(&idx[32], 4096);
+  ASSERT_TRUE(DefaultFileSystem()->ReplaceAtomically(idx_path, ByteView(idx)));
+  EXPECT_EQ(Check({"--uin", "10001"}), 1);
+  EXPECT_NE(out_.str().find("problem: mails.idx: invalid header"), std::string::npos)
+      << out_.str();
+
+  EXPECT_EQ(Check({"--uin", "30003"}), 1);
+  EXPECT_NE(err_.str().find("no account directory"), std::string::npos) << err_.str();
+  EXPECT_EQ(Check({"--uin", "x"}), 2);
+  EXPECT_EQ(Check({"--uin"}), 2);
+  EXPECT_EQ(Check({"extra"}), 2);
+}
+
+TEST_F(CliMailboxEndToEnd, ShowJoinsSlicesWithoutSplittingSurrogatePairs) {
+  // The pair crosses the brief's end and the first slice's end by two
+  // bytes, and the second slice ends just after one.
+  const std::string text =
+      std::string(gateway::kBriefUnits - 1, 'a') + kSmile +
+      std::string(gateway::kBodySliceBytes - 6, 'b') + kSmile +
+      std::string(gateway::kBodySliceBytes - 8, 'c') + kSmile + kSmile + "完" + kSmile;
+  gateway::Deliver(maildir_, "cur/5.e:2,S",
+                   gateway::PlainMessage("Long", "\"Zhang\" <z@x.cn>", text));
+  ASSERT_EQ(Cli({"sync"}), 0) << err_.str();
+  ASSERT_EQ(Cli({"show", "1"}), 0) << err_.str();
+  EXPECT_EQ(body_->requests, 3);
+  EXPECT_TRUE(ShownBody() == text) << ShownBody().size() << " bytes shown of " << text.size();
+
+  // Held whole: shown from the store alone.
+  ASSERT_EQ(Cli({"show", "1"}), 0) << err_.str();
+  EXPECT_EQ(body_->requests, 3);
+  EXPECT_TRUE(ShownBody() == text);
+}
+
+TEST_F(CliMailboxEndToEnd, ShowStartsOverWhenTheBodyChangesBetweenSlices) {
+  const std::string old_text = std::string(40000, 'x');
+  // Its first slice is shorter than what the client holds by then.
+  const std::string new_text = std::string(30000, 'y') + kSmile + "新";
+  gateway::Deliver(maildir_, "cur/6.f:2,S",
+                   gateway::PlainMessage("Changing", "\"Zhang\" <z@x.cn>", old_text));
+  ASSERT_EQ(Cli({"sync"}), 0) << err_.str();
+  body_->Before(2, [&] {
+    gateway::Deliver(maildir_, "cur/6.f:2,S",
+                     gateway::PlainMessage("Changing", "\"Zhang\" <z@x.cn>", new_text));
+  });
+  ASSERT_EQ(Cli({"show", "1"}), 0) << err_.str();
+  EXPECT_EQ(body_->requests, 3);  // a slice of the old text, the new one from 0, its rest
+  EXPECT_TRUE(ShownBody() == new_text) << ShownBody().size() << " bytes shown of "
+                                       << new_text.size();
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <functional>
@@ -23,6 +24,7 @@
 #include "platform/registry_store.h"
 #include "platform/utf.h"
 #include "store/device_id.h"
+#include "store/store_checker.h"
 
 namespace quill {
 namespace cli {
@@ -46,7 +48,14 @@ const char kUsage[] =
     "  show MAILID              From:, To:, Cc:, Subject:, Date: lines, a blank line and the\n"
     "                           body as plain text, fetching what is not held yet\n"
     "  mark MAILID read|unread  mark a mail; the next sync tells the service\n"
-    "  delete MAILID            delete a mail; the next sync tells the service\n";
+    "  delete MAILID            delete a mail; the next sync tells the service\n"
+    "  folders                  one line per folder: FolderID, name, mails, unread mails\n"
+    "                           (tab-separated)\n"
+    "  contacts                 one line per contact of the address book, by name:\n"
+    "                           \"name\"<address>\n"
+    "  check [--uin N]          check the store of every account under DIR (or of N) read-only,\n"
+    "                           without a gateway: the facts and every problem found;\n"
+    "                           exit status 1 when any store has a problem\n";
 
 struct Options {
   std::string data_dir;              // --data
@@ -239,6 +248,13 @@ int Sync(engine::MailService* service, MessageLoop* loop, const Options& o, std:
   return kExitOk;
 }
 
+// Opens the store of the account the last login saved; no sign-in.
+bool OpenSaved(engine::MailService* service, std::ostream& err) {
+  if (service->OpenSavedAccount()) return true;
+  err << "quillpost-cli: no saved account: run login first\n";
+  return false;
+}
+
 // A decimal number from 0 to 4294967295, nothing else.
 bool ParseU32(const std::string& text, uint32_t* out) {
   if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0]))) return false;
@@ -285,10 +301,7 @@ int List(engine::MailService* service, const Options& o, std::ostream& out, std:
       return kExitUsage;
     }
   }
-  if (!service->OpenSavedAccount()) {
-    err << "quillpost-cli: no saved account: run login first\n";
-    return kExitFailed;
-  }
+  if (!OpenSaved(service, err)) return kExitFailed;
   store::MailStore* mails = service->store()->mails();
   const std::vector<store::ViewEntry>& view = mails->View(folder);
   for (auto it = view.rbegin(); it != view.rend(); ++it) {
@@ -335,10 +348,7 @@ int Show(engine::MailService* service, MessageLoop* loop, const Options& o, std:
     err << kUsage;
     return kExitUsage;
   }
-  if (!service->OpenSavedAccount()) {
-    err << "quillpost-cli: no saved account: run login first\n";
-    return kExitFailed;
-  }
+  if (!OpenSaved(service, err)) return kExitFailed;
   store::MailStore* mails = service->store()->mails();
   store::MailRecord mail;
   if (!mails->ReadMail(mail_id, &mail)) {
@@ -366,9 +376,12 @@ int Show(engine::MailService* service, MessageLoop* loop, const Options& o, std:
                      err)) {
         return kExitFailed;
       }
+      // A changed version restarts the text from 0, so it may hold less
+      // than before and still be progress.
       store::MailRecord after;
       if (!mails->ReadMail(mail_id, &after) ||
-          (after.body_state() == store::kBodyIncomplete && after.local_body_length() <= held)) {
+          (after.body_state() == store::kBodyIncomplete && after.local_body_length() == held &&
+           after.body_version() == mail.body_version())) {
         break;  // no progress: show what is held
       }
     }
@@ -398,10 +411,7 @@ int Change(engine::MailService* service, const Options& o, std::ostream& err) {
     err << kUsage;
     return kExitUsage;
   }
-  if (!service->OpenSavedAccount()) {
-    err << "quillpost-cli: no saved account: run login first\n";
-    return kExitFailed;
-  }
+  if (!OpenSaved(service, err)) return kExitFailed;
   store::AccountStore* store = service->store();
   if (!store->mails()->Contains(mail_id)) {
     err << "quillpost-cli: no mail " << mail_id << "\n";
@@ -415,6 +425,99 @@ int Change(engine::MailService* service, const Options& o, std::ostream& err) {
     return kExitFailed;
   }
   return kExitOk;
+}
+
+int Folders(engine::MailService* service, const Options& o, std::ostream& out, std::ostream& err) {
+  if (o.command.size() != 1) {
+    err << kUsage;
+    return kExitUsage;
+  }
+  if (!OpenSaved(service, err)) return kExitFailed;
+  store::AccountStore* store = service->store();
+  std::vector<const store::FolderRecord*> folders;
+  for (const store::FolderRecord& f : store->folders()->folders()) folders.push_back(&f);
+  std::sort(folders.begin(), folders.end(), [](const auto* a, const auto* b) {
+    return a->folder_id() < b->folder_id();
+  });
+  for (const store::FolderRecord* f : folders) {
+    const uint32_t id = f->folder_id();
+    out << id << '\t' << Field(f->name()) << '\t' << store->mails()->TotalCount(id) << '\t'
+        << store->mails()->UnreadCount(id) << '\n';
+  }
+  return kExitOk;
+}
+
+int Contacts(engine::MailService* service, const Options& o, std::ostream& out,
+             std::ostream& err) {
+  if (o.command.size() != 1) {
+    err << kUsage;
+    return kExitUsage;
+  }
+  if (!OpenSaved(service, err)) return kExitFailed;
+  for (const std::u16string& display : service->store()->address_book()->AllView()) {
+    out << Field(display) << '\n';
+  }
+  return kExitOk;
+}
+
+// The uin a directory name stands for, 0 unless it is an account directory
+// name (a uin as the store spells it).
+uint32_t AccountDirUin(const std::string& name) {
+  uint32_t uin = 0;
+  return ParseU32(name, &uin) && std::to_string(uin) == name ? uin : 0;
+}
+
+bool IsDirectory(FileSystem* fs, const std::string& path) {
+  std::vector<std::string> names;
+  return fs->ListPrefix(path, "", &names);
+}
+
+// Read-only: no gateway, no sign-in and no write to the data directory, so
+// it can look at a store that another run left damaged.
+int Check(FileSystem* fs, const Options& o, std::ostream& out, std::ostream& err) {
+  std::vector<uint32_t> uins;
+  if (o.command.size() == 3 && o.command[1] == "--uin") {
+    const uint32_t uin = AccountDirUin(o.command[2]);
+    if (uin == 0) {
+      err << "quillpost-cli: bad uin " << o.command[2] << "\n";
+      return kExitUsage;
+    }
+    if (!IsDirectory(fs, o.data_dir + "/" + o.command[2])) {
+      err << "quillpost-cli: no account directory " << o.data_dir << "/" << uin << "\n";
+      return kExitFailed;
+    }
+    uins.push_back(uin);
+  } else if (o.command.size() == 1) {
+    std::vector<std::string> names;
+    if (!fs->ListPrefix(o.data_dir, "", &names)) {
+      err << "quillpost-cli: cannot read " << o.data_dir << "\n";
+      return kExitFailed;
+    }
+    for (const std::string& name : names) {
+      const uint32_t uin = AccountDirUin(name);
+      if (uin != 0 && IsDirectory(fs, o.data_dir + "/" + name)) uins.push_back(uin);
+    }
+    if (uins.empty()) {
+      err << "quillpost-cli: no account directory in " << o.data_dir << "\n";
+      return kExitFailed;
+    }
+    std::sort(uins.begin(), uins.end());
+  } else {
+    err << kUsage;
+    return kExitUsage;
+  }
+  bool clean = true;
+  for (const uint32_t uin : uins) {
+    const store::StoreCheckReport report =
+        store::CheckAccountStore(fs, o.data_dir + "/" + std::to_string(uin) + "/");
+    const size_t n = report.problems.size();
+    out << "account " << uin << ": "
+        << (n == 0 ? "clean" : std::to_string(n) + (n == 1 ? " problem" : " problems")) << "\n";
+    for (const std::string& fact : report.facts) out << "  " << fact << "\n";
+    for (const std::string& problem : report.problems) out << "  problem: " << problem << "\n";
+    clean = clean && report.clean();
+  }
+  return clean ? kExitOk : kExitFailed;
 }
 
 }  // namespace
@@ -431,6 +534,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   Options o;
   if (!ParseOptions(args, &o, err)) return kExitUsage;
   FileSystem* fs = DefaultFileSystem();
+  if (o.command[0] == "check") return Check(fs, o, out, err);  // before anything is written
   if (!fs->MakeDirs(o.data_dir)) {
     err << "quillpost-cli: cannot create " << o.data_dir << "\n";
     return kExitUsage;
@@ -453,6 +557,8 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   if (o.command[0] == "list") return List(&service, o, out, err);
   if (o.command[0] == "mark" || o.command[0] == "delete") return Change(&service, o, err);
   if (o.command[0] == "show") return Show(&service, &loop, o, out, err);
+  if (o.command[0] == "folders") return Folders(&service, o, out, err);
+  if (o.command[0] == "contacts") return Contacts(&service, o, out, err);
   err << "quillpost-cli: unknown command " << o.command[0] << "\n" << kUsage;
   return kExitUsage;
 }

@@ -2,7 +2,8 @@
 //
 //   quillpost-cli --data DIR [--gateway HOST:PORT] [--gateway-config FILE]
 //                 [--timeout SECONDS] COMMAND ...
-//   commands:  login ACCOUNT PASSWORD
+//   commands:  login, sync, list, show, mark, delete, folders, contacts,
+//              check (see the usage text)
 //
 // Output goes to out (results) and err (the product's own error texts,
 // UTF-8); the return value is the exit status: 0 success, 1 the command

@@ -72,6 +72,8 @@ class HtmlDocumentBuilder final : public HtmlContentHandler {
   char16_t pending_high_ = 0;      // high surrogate that ended the last chunk; 0 = none
   ElementList* out_ = nullptr;     // where the current call appends; not owned
   std::string scratch_;            // decoded text of the current run
+  std::string utf8_;               // room for the current chunk as UTF-8
+  std::u16string wide_;            // room for the current run as UTF-16
 };
 
 }  // namespace html

@@ -65,9 +65,16 @@ class HtmlTokenizer {
     kind_ = kind;
     done_ = true;
   }
-  // Appends markup bytes, dropping those beyond kMaxMarkupBytes.
+  // Appends markup bytes, dropping those beyond kMaxMarkupBytes. The one-byte
+  // form is inline: names and unquoted values grow a byte at a time.
   void AppendMarkup(const char* bytes, size_t n);
-  void AppendMarkup(char c) { AppendMarkup(&c, 1); }
+  void AppendMarkup(char c) {
+    if (buffer_.size() < kMaxMarkupBytes) {
+      buffer_.push_back(c);
+    } else {
+      overflow_ = true;
+    }
+  }
   // The ">" that ends a tag: back to text, or into SCRIPT / STYLE content.
   void EndOfTag(bool self_closing);
   // One step of SCRIPT / STYLE content; returns the bytes used.

@@ -12,6 +12,8 @@ namespace quill {
 namespace html {
 namespace {
 
+using namespace std::string_literals;
+
 // The document cut once at `cut`, the parts loaded one after the other.
 std::string BuildSplit(std::u16string_view doc, size_t cut) {
   HtmlDocumentBuilder builder;
@@ -53,6 +55,21 @@ TEST(HtmlChunkingTest, ASurrogatePairCutByAChunkEndStaysOneCharacter) {
   EXPECT_EQ(BuildSplit(doc, 2), "T\"a\xF0\x9F\x98\x80" "b\"");
   // A lone high surrogate at the very end is one replacement character.
   EXPECT_EQ(BuildSplit(u"x\xD83D", 2), "T\"x\xEF\xBF\xBD\"");
+}
+
+TEST(HtmlChunkingTest, NulsLoneSurrogatesAndRunsAtChunkEnds) {
+  // Runs of CJK, ASCII and surrogates that chunks end inside and right after,
+  // NULs in text and in a value, lone surrogates of both kinds, "<" before a
+  // cut.
+  const std::u16string doc =
+      u"中文\0x<b>粗\xD83D</b>\xDE00<\0<a href=\"\0\xD800\">\U0001F600\U0001F600é</a>"s;
+  const std::string whole = BuildSplit(doc, doc.size());
+  EXPECT_EQ(whole,
+            "T\"\xE4\xB8\xAD\xE6\x96\x87\0x\" T\"\xE7\xB2\x97\xEF\xBF\xBD\"{b} "
+            "T\"\xEF\xBF\xBD\" T\"<\0\" L<\0\xEF\xBF\xBD>\"\xF0\x9F\x98\x80\xF0\x9F\x98\x80\xC3\xA9\"{u}"s);
+  for (size_t chunk = 1; chunk <= doc.size(); ++chunk) {
+    ASSERT_EQ(BuildChunked(doc, chunk), whole) << "chunk " << chunk;
+  }
 }
 
 TEST(HtmlChunkingTest, LoaderSizedChunksOfALargeBody) {

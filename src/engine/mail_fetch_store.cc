@@ -78,6 +78,10 @@ bool StoreBodySlice(store::AccountStore* store, uint32_t mail_id, int32_t asked_
     if (body.offset != 0 || (body.head.result == 0 && offset != 0)) {
       if (body.head.result != 0) {
         WriteLog(kMailLog, "server said body version has changed, but given offset is not zero", 0, 0);
+        // Nothing held is valid any more: the next request starts at 0.
+        record.set_body_version(static_cast<uint16_t>(body.body_version));
+        SetLengths(&record, static_cast<uint32_t>(body.body_length), 0);
+        if (files->WriteBody(mail_id, std::u16string(), 0)) mails->WriteMail(mail_id, &record);
       }
       return false;
     }
@@ -87,7 +91,9 @@ bool StoreBodySlice(store::AccountStore* store, uint32_t mail_id, int32_t asked_
     return mails->WriteMail(mail_id, &record);
   }
   if (state == store::kBodyIncomplete) {
-    // The brief text is held: the slice goes at the offset asked.
+    // The brief text is held: the slice continues it, and only a slice
+    // that starts where the held text ends does.
+    if (offset != record.local_body_length() || body.offset != asked_offset) return false;
     if (!files->WriteBody(mail_id, text, offset)) return false;
     SetLengths(&record, record.server_body_length(), offset + static_cast<uint32_t>(text.size()));
     return mails->WriteMail(mail_id, &record);

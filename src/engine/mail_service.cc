@@ -25,6 +25,8 @@ MailService::MailService(MessageLoop* loop, MailServiceOptions options)
     : loop_(loop),
       options_(std::move(options)),
       settings_(options_.fs),
+      budget_(&account_, options_.daily_sync_limit, options_.tick_ms),
+      usage_(&settings_),
       connections_(options_.backend, options_.prober, [this] {
         ConnectionManager::Options o;
         if (!options_.gateway.proxy.empty()) {
@@ -35,6 +37,8 @@ MailService::MailService(MessageLoop* loop, MailServiceOptions options)
       pool_(loop) {
   settings_.SetDataDir(options_.data_dir);
   const store::StartupSettings startup = settings_.LoadAtStartup();
+  budget_.SetLimit(settings_.file().GetUInt64(store::global_keys::kSyncNetFlowLimit.name,
+                                              options_.daily_sync_limit));
   connections_.SetDestination(startup.net);
   TransferTotals totals;
   totals.sent = startup.send_total;
@@ -46,21 +50,35 @@ MailService::MailService(MessageLoop* loop, MailServiceOptions options)
   exchange_.account = &account_;
   exchange_.http_cache = &http_cache_;
   exchange_.http = options_.http;
+  exchange_.budget = &budget_;
 }
 
 MailService::~MailService() {
+  // The jobs' last ends arrive here, while every member still lives.
+  pool_.Teardown();
+  usage_.Flush();
   const TransferTotals totals = account_.totals();
   settings_.SaveTrafficTotals(totals.received, totals.sent);
 }
 
 bool MailService::DoAuth(int access_point, bool user_initiated, std::u16string account,
                          std::u16string password, bool auto_login) {
-  if (auth_job_id_ != -1) return false;
   if (user_initiated) {
     auto_login_failures_ = 0;
-  } else if (auto_login_disabled_ || auto_login_failures_ >= kMaxAutoLoginFailures) {
-    return false;
+    CancelSlot(&auth_job_id_);
+  } else {
+    if (auto_login_disabled_ || auto_login_failures_ >= kMaxAutoLoginFailures) return false;
+    if (auth_job_id_ != -1) {
+      WriteLog(kNetworkLog, "DoAuth and but is Authing", 0, 0);
+      return true;
+    }
   }
+  // Empty texts: the account block's, else the account saved for automatic
+  // logins.
+  if (account.empty()) account = account_.login_account();
+  if (account.empty()) account = settings_.Get(store::global_keys::kUinName);
+  if (password.empty()) password = account_.login_password();
+  if (password.empty()) password = settings_.Get(store::global_keys::kPwd);
   commands::AuthJobParams params;
   params.access_point = access_point;
   params.user_initiated = user_initiated;
@@ -74,15 +92,65 @@ bool MailService::DoAuth(int access_point, bool user_initiated, std::u16string a
   const int32_t id = pool_.AddJob(std::move(job));
   if (id <= 0) return false;
   auth_job_id_ = id;
+  WriteLog(kNetworkLog, "DoAuth begin", 0, 0);
+  job_started_.Fire();
   return true;
 }
 
+void MailService::CancelSlot(int32_t* slot) {
+  if (*slot > 0) pool_.CancelJob(static_cast<uint32_t>(*slot));
+  *slot = -1;
+}
+
 void MailService::ResetSession() {
+  EndSessionJobs();
+  pool_.CancelAllJobs();
+  auth_job_id_ = -1;
+  account_.SetLoginAccount(std::u16string());
+  account_.SetLoginPassword(std::u16string());
   account_.ClearSession();
   account_.SetUin(0);
 }
 
+void MailService::EndSessionJobs() {
+  DropPendingJobs();
+  for (int32_t id : {sync_job_id_, brief_job_id_, body_job_id_}) {
+    if (id > 0) pool_.CancelJob(static_cast<uint32_t>(id));
+  }
+  // The running jobs belong to the old session: each ends now, once, and
+  // whatever they still deliver finds its slot cleared.
+  if (sync_job_id_ != -1) {
+    SyncOutcome outcome;
+    outcome.step = -1;
+    outcome.reason = sync_reason_;
+    EndSync(static_cast<uint32_t>(sync_job_id_), /*sent=*/false, outcome);
+  }
+  for (int type : {kJobMailBrief, kJobMailBody}) {
+    const int32_t id = *FetchSlot(type);
+    if (id != -1) EndFetch(static_cast<uint32_t>(id), type, FetchOutcome{false, 0, 0});
+  }
+}
+
+bool MailService::StartSessionJob(std::unique_ptr<NetJob> job, int32_t* slot) {
+  job->set_listener(this);
+  if (HasSession()) {
+    const int32_t id = pool_.AddJob(std::move(job));
+    if (id <= 0) return false;
+    *slot = id;
+    job_started_.Fire();
+    return true;
+  }
+  if (!DoAuth(connections_.destination(), /*user_initiated=*/false, std::u16string(),
+              std::u16string(), /*auto_login=*/true)) {
+    return false;
+  }
+  pending_.push_back(std::move(job));
+  *slot = kWaitingForLogin;
+  return true;
+}
+
 void MailService::OnJobEvent(JobEventKind kind, int32_t code, int job_type, NetJob* job) {
+  usage_.Count(job_type, kind, code);
   if (kind != JobEventKind::kData || code != protocol::kSessionKeyError) return;
   const int32_t id = static_cast<int32_t>(job->job_id());
   if (job_type == kJobSync && id == sync_job_id_) {
@@ -131,12 +199,28 @@ bool MailService::RetryAfterLogin(NetJob* job, int32_t* slot, int* retries) {
   copy->set_listener(this);
   pending_.push_back(std::move(copy));
   *slot = kWaitingForLogin;  // the copy, not yet started
-  if (auth_job_id_ == -1 &&
-      !DoAuth(connections_.destination(), /*user_initiated=*/false, account_.login_account(),
-              account_.login_password(), /*auto_login=*/true)) {
+  if (!DoAuth(connections_.destination(), /*user_initiated=*/false, std::u16string(),
+              std::u16string(), /*auto_login=*/true)) {
     DropPendingJobs();
   }
   return true;
+}
+
+void MailService::CancelFetch(int job_type) {
+  int32_t* slot = FetchSlot(job_type);
+  const int32_t id = *slot;
+  if (id == -1) return;
+  if (id == kWaitingForLogin) {
+    for (auto it = pending_.begin(); it != pending_.end(); ++it) {
+      if ((*it)->GetJobType() == job_type) {
+        pending_.erase(it);
+        break;
+      }
+    }
+  } else {
+    pool_.CancelJob(static_cast<uint32_t>(id));
+  }
+  EndFetch(static_cast<uint32_t>(id), job_type, FetchOutcome{false, 0, 0});
 }
 
 int32_t* MailService::FetchSlot(int job_type) {
@@ -155,31 +239,32 @@ protocol::RequestHead MailService::SessionHead() {
 }
 
 bool MailService::DoGetMailBrief(uint32_t mail_id) {
-  if (store_ == nullptr || !HasSession() || auth_job_id_ != -1) return false;
+  if (store_ == nullptr) return false;
   const uint32_t server_id = store_->mails()->GetServerID(mail_id);
   if (server_id == 0 || server_id == store::kLocalServerId) {
-    WriteLog(kNetworkLog, "DoGetMailBrief: no such mail (MailID)", mail_id, 0);
+    WriteLog(kNetworkLog, "DoGetMailBrief Get ServerID Failed (MAILID)", mail_id, 0);
     return false;
   }
   commands::BriefRequest request;
   request.head = SessionHead();
   request.server_id = server_id;
-  if (brief_job_id_ > 0) pool_.CancelJob(static_cast<uint32_t>(brief_job_id_));
-  auto job = std::make_unique<commands::BriefJob>(
-      &exchange_, static_cast<commands::MailFetchHost*>(this), mail_id, std::move(request));
-  job->set_listener(this);
-  const int32_t id = pool_.AddJob(std::move(job));
-  if (id <= 0) return false;
-  brief_job_id_ = id;
+  CancelFetch(kJobMailBrief);
   brief_retries_ = 0;
+  if (!StartSessionJob(std::make_unique<commands::BriefJob>(
+                           &exchange_, static_cast<commands::MailFetchHost*>(this), mail_id,
+                           std::move(request)),
+                       &brief_job_id_)) {
+    return false;
+  }
+  WriteLog(kNetworkLog, "DoGetMailBrief begin", mail_id, 0);
   return true;
 }
 
 bool MailService::DoGetMailBody(uint32_t mail_id, int32_t offset, int32_t version) {
-  if (store_ == nullptr || !HasSession() || auth_job_id_ != -1 || offset < 0) return false;
+  if (store_ == nullptr || offset < 0) return false;
   const uint32_t server_id = store_->mails()->GetServerID(mail_id);
   if (server_id == 0 || server_id == store::kLocalServerId) {
-    WriteLog(kNetworkLog, "DoGetMailBody: no such mail (MailID)", mail_id, 0);
+    WriteLog(kNetworkLog, "DoGetMailBody Get ServerID Failed (MAILID)", mail_id, 0);
     return false;
   }
   commands::BodyRequest request;
@@ -187,14 +272,15 @@ bool MailService::DoGetMailBody(uint32_t mail_id, int32_t offset, int32_t versio
   request.server_id = server_id;
   request.offset = offset;
   request.version = version;
-  if (body_job_id_ > 0) pool_.CancelJob(static_cast<uint32_t>(body_job_id_));
-  auto job = std::make_unique<commands::BodyJob>(
-      &exchange_, static_cast<commands::MailFetchHost*>(this), mail_id, std::move(request));
-  job->set_listener(this);
-  const int32_t id = pool_.AddJob(std::move(job));
-  if (id <= 0) return false;
-  body_job_id_ = id;
+  CancelFetch(kJobMailBody);
   body_retries_ = 0;
+  if (!StartSessionJob(std::make_unique<commands::BodyJob>(
+                           &exchange_, static_cast<commands::MailFetchHost*>(this), mail_id,
+                           std::move(request)),
+                       &body_job_id_)) {
+    return false;
+  }
+  WriteLog(kNetworkLog, "DoGetMailBody begin", mail_id, 0);
   return true;
 }
 
@@ -219,8 +305,7 @@ void MailService::BodyArrived(uint32_t job_id, uint32_t mail_id, int32_t asked_o
   if (body.head.result == protocol::kSessionKeyError) return;  // renewed in OnJobEvent
   FetchOutcome outcome{false, body.head.result, mail_id};
   if (body.head.result == 0 || body.head.result == commands::kBodyVersionChanged) {
-    StoreBodySlice(store_.get(), mail_id, asked_offset, body);
-    outcome.ok = true;
+    outcome.ok = StoreBodySlice(store_.get(), mail_id, asked_offset, body);
     if (body.sync_needed != 0) DoSync(4);
   }
   EndFetch(job_id, kJobMailBody, outcome);
@@ -255,10 +340,20 @@ void MailService::OnJobEnded(uint32_t job_id, int job_type, uint32_t) {
   if (int32_t* slot = FetchSlot(job_type); slot != nullptr && static_cast<int32_t>(job_id) == *slot) {
     EndFetch(job_id, job_type, FetchOutcome{false, 0, 0});
   }
+  usage_.Flush();
+  job_ended_.Fire();
 }
 
 bool MailService::DoSync(int32_t reason) {
-  if (store_ == nullptr || !HasSession() || auth_job_id_ != -1 || sync_job_id_ != -1) return false;
+  if (store_ == nullptr) return false;
+  if (auth_job_id_ != -1) {
+    WriteLog(kNetworkLog, "DoSync Is authing return false", 0, 0);
+    return false;
+  }
+  if (sync_job_id_ != -1) {
+    WriteLog(kNetworkLog, "DoSync Is syncing return false", 0, 0);
+    return false;
+  }
   commands::SyncRequest request;
   request.head.session_key = account_.session().session_key;
   request.head.uin = account_.session().uin;
@@ -284,18 +379,16 @@ bool MailService::DoSync(int32_t reason) {
       request.commands.push_back(c);
     }
   }
-  auto job = std::make_unique<commands::SyncJob>(&exchange_, static_cast<commands::SyncHost*>(this),
-                                                 std::move(request));
-  job->set_listener(this);
-  const int32_t id = pool_.AddJob(std::move(job));
-  if (id <= 0) {
-    store_->commands()->FinishBatch(false);
-    return false;
-  }
-  sync_job_id_ = id;
   sync_reason_ = reason;
   sync_new_mails_ = 0;
   sync_retries_ = 0;
+  if (!StartSessionJob(std::make_unique<commands::SyncJob>(
+                           &exchange_, static_cast<commands::SyncHost*>(this), std::move(request)),
+                       &sync_job_id_)) {
+    store_->commands()->FinishBatch(false);
+    return false;
+  }
+  WriteLog(kNetworkLog, "DoSync begin", static_cast<uint32_t>(reason), 0);
   return true;
 }
 
@@ -314,8 +407,13 @@ void MailService::SyncPageArrived(uint32_t job_id, const commands::SyncResponse&
   }
   SyncPageStats stats;
   if (ApplySyncPage(store_.get(), page, &stats)) stored_sync_key_ = page.new_key;
+  const bool first_new = sync_new_mails_ == 0 && stats.unread_added > 0;
   sync_new_mails_ += stats.unread_added;
-  if (!final_page) return;
+  if (first_new) new_mail_found_.Fire();
+  if (!final_page) {
+    job_started_.Fire();  // the worker asks for the next page
+    return;
+  }
   outcome.ok = true;
   EndSync(job_id, /*sent=*/true, outcome);
 }
@@ -355,20 +453,30 @@ bool MailService::OpenSavedAccount() {
 }
 
 std::u16string MailService::LoginAccount() { return account_.login_account(); }
+// The texts themselves are never logged: they are credentials.
 void MailService::SetLoginAccount(std::u16string account) {
+  WriteLog(kNetworkLog, "SetLoginAccount", 0, 0);
   account_.SetLoginAccount(std::move(account));
 }
 void MailService::SetLoginPassword(std::u16string password) {
+  WriteLog(kNetworkLog, "SetLoginPsw", 0, 0);
   account_.SetLoginPassword(std::move(password));
 }
-void MailService::SetSession(std::string session_key) { account_.SetSession(std::move(session_key)); }
-void MailService::SetLoginUin(uint32_t uin) { account_.SetUin(uin); }
+void MailService::SetSession(std::string session_key) {
+  WriteLog(kNetworkLog, "SetSession", 0, 0);
+  account_.SetSession(std::move(session_key));
+}
+void MailService::SetLoginUin(uint32_t uin) {
+  WriteLog(kNetworkLog, "SetLoginUin", uin, 0);
+  account_.SetUin(uin);
+}
 
+// Called by the login that succeeded for another account: it keeps running.
 void MailService::SwitchAccount() {
+  EndSessionJobs();  // first: a running sync hands its batch back to the old store
   store_.reset();
   stored_sync_key_ = 0;
   account_dir_.clear();
-  ResetSession();
 }
 
 void MailService::OpenAccount(uint32_t uin) {
@@ -401,12 +509,15 @@ void MailService::RunPendingJobs() {
   ready.swap(pending_);
   const std::string session_key = account_.session().session_key;
   const uint32_t uin = account_.session().uin;
-  for (auto& job : ready) {
+  // The most recently queued first.
+  for (auto it = ready.rbegin(); it != ready.rend(); ++it) {
+    std::unique_ptr<NetJob>& job = *it;
     job->RenewSession(session_key, uin);
     const int type = job->GetJobType();
     int32_t* slot = type == kJobSync ? &sync_job_id_ : FetchSlot(type);
     const uint32_t mail_id = MailIdOf(job.get());
     const int32_t id = pool_.AddJob(std::move(job));
+    if (id > 0) job_started_.Fire();
     if (slot == nullptr || *slot != kWaitingForLogin) continue;
     if (id > 0) {
       *slot = id;

@@ -22,11 +22,13 @@
 #include "commands/sync_job.h"
 #include "engine/account_state.h"
 #include "engine/connection_manager.h"
+#include "engine/daily_sync_budget.h"
 #include "engine/event_list.h"
 #include "engine/exchange.h"
 #include "engine/gateway_config.h"
 #include "engine/http_connection_cache.h"
 #include "engine/job_listener.h"
+#include "engine/usage_counters.h"
 #include "engine/worker_pool.h"
 #include "platform/file_system.h"
 #include "platform/message_loop.h"
@@ -44,6 +46,10 @@ struct MailServiceOptions {
   ConnectionBackend* backend = nullptr;  // required
   HttpProber* prober = nullptr;          // may be null
   HttpOptions http;                      // timeouts of every exchange
+  // Sync bytes allowed per 24 hours; "SyncNetFlowLimit" in global.cfg
+  // overrides it.
+  uint64_t daily_sync_limit = DailySyncBudget::kDefaultLimit;
+  std::function<uint32_t()> tick_ms;     // the budget's clock; null: GetTickCount
 };
 
 // How a sync ended: ok, the result or platform error, the failing step
@@ -81,6 +87,7 @@ class MailService : public JobListener,
   using SyncDoneHandler = std::function<void(const SyncOutcome&)>;
   using NewMailHandler = std::function<void(int count)>;
   using FetchDoneHandler = std::function<void(const FetchOutcome&)>;
+  using SignalHandler = std::function<void()>;
 
   // loop must outlive the service; the calling thread is its UI thread.
   MailService(MessageLoop* loop, MailServiceOptions options);
@@ -88,22 +95,25 @@ class MailService : public JobListener,
   MailService(const MailService&) = delete;
   MailService& operator=(const MailService&) = delete;
 
-  // Starts a login; false when none was started (one is running, or the
-  // automatic-login rules refuse it). A started login ends with exactly
-  // one AuthDone.
+  // Starts a login. A user's login cancels a running one; an automatic
+  // login joins a running one (true) and is refused (false) once automatic
+  // logins are off: after a -8, or kMaxAutoLoginFailures failures in a row.
+  // An empty account or password means the stored one. A started login
+  // ends with exactly one AuthDone.
   bool DoAuth(int access_point, bool user_initiated, std::u16string account,
               std::u16string password, bool auto_login);
 
   // Starts a sync of the signed-in account; false when none was started (no
-  // session or store, a login or another sync running). A started sync ends
-  // with exactly one SyncDone, after its last page.
+  // store, a login or another sync running, no login possible). Without a
+  // session the sync waits for a silent login. A started sync ends with
+  // exactly one SyncDone, after its last page.
   bool DoSync(int32_t reason);
 
   // Fetch the head and the beginning of a mail's body, or the rest of its
   // body from `offset` (UTF-16 units held) for the body version held. A new
-  // request of a kind cancels the running one. False when the mail is
-  // unknown or nothing was started; a started fetch ends with one
-  // BriefDone / BodyDone.
+  // request of a kind cancels the running one; without a session it waits
+  // for a silent login. False when the mail is unknown or nothing was
+  // started or queued; a started fetch ends with one BriefDone / BodyDone.
   bool DoGetMailBrief(uint32_t mail_id);
   bool DoGetMailBody(uint32_t mail_id, int32_t offset, int32_t version);
 
@@ -125,9 +135,29 @@ class MailService : public JobListener,
   void UnsubscribeBriefDone(int id) { brief_done_.Unsubscribe(id); }
   int SubscribeBodyDone(FetchDoneHandler handler) { return body_done_.Subscribe(std::move(handler)); }
   void UnsubscribeBodyDone(int id) { body_done_.Unsubscribe(id); }
+  // After every start of a job (and of each further page of a sync).
+  int SubscribeJobStarted(SignalHandler handler) { return job_started_.Subscribe(std::move(handler)); }
+  void UnsubscribeJobStarted(int id) { job_started_.Unsubscribe(id); }
+  // Once at the end of every started job, whatever its outcome.
+  int SubscribeJobEnded(SignalHandler handler) { return job_ended_.Subscribe(std::move(handler)); }
+  void UnsubscribeJobEnded(int id) { job_ended_.Unsubscribe(id); }
+  // At the first unread mail a sync adds.
+  int SubscribeNewMailFound(SignalHandler handler) {
+    return new_mail_found_.Subscribe(std::move(handler));
+  }
+  void UnsubscribeNewMailFound(int id) { new_mail_found_.Unsubscribe(id); }
 
-  // Forgets the session (and its ticket) and the account number.
+  // Forgets the session: waiting jobs are abandoned, running ones
+  // cancelled and their late results ignored (a running sync or fetch ends
+  // at once as abandoned), and the account texts, session and number are
+  // cleared.
   void ResetSession();
+
+  // The account block's setters (also used by the login job).
+  void SetLoginAccount(std::u16string account) override;
+  void SetLoginPassword(std::u16string password) override;
+  void SetSession(std::string session_key) override;
+  void SetLoginUin(uint32_t uin) override;
 
   // A login job holds the login slot (until its job end).
   bool LoginRunning() const { return auth_job_id_ != -1; }
@@ -148,10 +178,6 @@ class MailService : public JobListener,
  private:
   // LoginHost.
   std::u16string LoginAccount() override;
-  void SetLoginAccount(std::u16string account) override;
-  void SetLoginPassword(std::u16string password) override;
-  void SetSession(std::string session_key) override;
-  void SetLoginUin(uint32_t uin) override;
   void SwitchAccount() override;
   void OpenAccount(uint32_t uin) override;
   void SaveAccountProfile(const std::u16string& nickname, const std::u16string& address) override;
@@ -190,11 +216,24 @@ class MailService : public JobListener,
   // Ends the sync held by job_id: the batch of client commands back to the
   // queue unless `sent`, the new-mail event, SyncDone.
   void EndSync(uint32_t job_id, bool sent, const SyncOutcome& outcome);
+  // Queues a job of `slot` with the pool, or, without a session, behind a
+  // silent login. False (the job dropped) when neither was possible.
+  bool StartSessionJob(std::unique_ptr<NetJob> job, int32_t* slot);
+  // Abandons the waiting jobs and ends and cancels the running sync and
+  // fetches, each with its one result event.
+  void EndSessionJobs();
+  // Cancels the job in an exclusive slot; its late results are ignored.
+  void CancelSlot(int32_t* slot);
+  // A new fetch of a kind replaces the running one: that one ends now as
+  // abandoned, its job cancelled, or dropped while it waits for a login.
+  void CancelFetch(int job_type);
 
   MessageLoop* const loop_;
   const MailServiceOptions options_;
   store::GlobalSettings settings_;           // "global.cfg"
   AccountState account_;                     // login state and counters
+  DailySyncBudget budget_;                   // the sync traffic of the day
+  UsageCounters usage_;                      // statistics counters in settings_
   ConnectionManager connections_;            // over options_.backend
   HttpConnectionCache http_cache_;           // kept-alive gateway connections
   ExchangeContext exchange_;                 // shared by every job
@@ -219,6 +258,9 @@ class MailService : public JobListener,
   EventList<int> new_mail_;
   EventList<const FetchOutcome&> brief_done_;
   EventList<const FetchOutcome&> body_done_;
+  EventList<> job_started_;
+  EventList<> job_ended_;
+  EventList<> new_mail_found_;
 };
 
 }  // namespace engine

@@ -66,6 +66,10 @@ class WorkerPool {
   // Frees every queued job and clears the active flag of every running one.
   uint32_t CancelAllJobs();
 
+  // Tears the pool down now (the destructor does it otherwise); an owner
+  // whose listener members die before the pool calls it first. Idempotent.
+  void Teardown();
+
   size_t worker_count() const;  // workers started so far
   size_t busy_count() const;    // workers whose start the UI thread handled
   size_t queued_count() const;  // jobs waiting in the queue
@@ -76,7 +80,6 @@ class WorkerPool {
 
   static void WorkerMain(std::shared_ptr<Core> core, EndpointRef endpoint,
                          std::shared_ptr<std::atomic<bool>> ended);
-  void Teardown();
   intptr_t OnWorkerMessage(Worker* worker, uint32_t msg, uintptr_t wparam, intptr_t lparam);
   bool StartWorker();
 

@@ -48,6 +48,7 @@ inline constexpr CountKey kTotalRecvNetFlow{"TotalRecvNetFlow"};  // bytes recei
 inline constexpr CountKey kTotalSendNetFlow{"TotalSendNetFlow"};  // bytes sent, all runs
 inline constexpr IntKey kAbnormalOutFlag{"AbnormalOutFlag", 0};   // 1 while running
 inline constexpr IntKey kCrashCount{"CrashCount", 0};  // starts after an unorderly end
+inline constexpr CountKey kSyncNetFlowLimit{"SyncNetFlowLimit"};  // sync bytes per day; absent: the default
 }  // namespace global_keys
 
 namespace account_keys {

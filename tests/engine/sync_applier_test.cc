@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/mail_fetch_store.h"
+#include "platform/utf.h"
+
 #include "tests/temp_dir.h"
 
 namespace quill {
@@ -101,6 +104,45 @@ TEST_F(SyncApplierTest, ReplayedAddMailKeepsTheBodyItHolds) {
   EXPECT_EQ(m.local_body_length(), 300u);
   EXPECT_EQ(m.body_version(), 9);
   EXPECT_EQ(mails->UnreadCount(store::kAllFolders), 0u);
+}
+
+TEST_F(SyncApplierTest, BodySlicesLandOnlyWhereTheHeldTextEnds) {
+  Apply({AddMail(5, 1, 1, "long")}, 1);
+  store::MailStore* mails = store_.mails();
+  const uint32_t id = mails->FindByServerID(5);
+  auto slice = [](int32_t result, int32_t offset, const std::string& text) {
+    commands::BodyResponse b;
+    b.head.result = result;
+    b.offset = offset;
+    b.text = text;
+    b.body_length = 10;
+    b.body_version = 7;
+    return b;
+  };
+  auto held = [&] {
+    store::MailFiles files;
+    mails->files()->LoadMailFiles(id, &files);
+    return Utf16ToUtf8(files.body);
+  };
+  ASSERT_TRUE(StoreBodySlice(&store_, id, 0, slice(0, 0, "abcd")));
+  EXPECT_FALSE(StoreBodySlice(&store_, id, 6, slice(0, 6, "gh")));  // past the held end
+  EXPECT_FALSE(StoreBodySlice(&store_, id, 4, slice(0, 3, "xy")));  // not where it was asked
+  EXPECT_EQ(held(), "abcd");
+  ASSERT_TRUE(StoreBodySlice(&store_, id, 4, slice(0, 4, "ef")));
+  EXPECT_EQ(held(), "abcdef");
+
+  // A changed version answered from a non-zero offset: nothing held is
+  // valid, and the next request starts at 0.
+  EXPECT_FALSE(StoreBodySlice(&store_, id, 6, slice(commands::kBodyVersionChanged, 6, "zz")));
+  store::MailRecord m;
+  ASSERT_TRUE(mails->ReadMail(id, &m));
+  EXPECT_EQ(m.local_body_length(), 0u);
+  EXPECT_EQ(m.body_version(), 7);
+  EXPECT_EQ(m.body_state(), store::kBodyIncomplete);
+  ASSERT_TRUE(StoreBodySlice(&store_, id, 0, slice(0, 0, "0123456789")));
+  EXPECT_EQ(held(), "0123456789");
+  ASSERT_TRUE(mails->ReadMail(id, &m));
+  EXPECT_EQ(m.body_state(), store::kBodyComplete);
 }
 
 }  // namespace

@@ -1,0 +1,42 @@
+#include "engine/daily_sync_budget.h"
+
+#include <utility>
+
+#include "platform/clock.h"
+
+namespace quill {
+namespace engine {
+namespace {
+
+uint64_t DailyBytes(const AccountState* account) {
+  const TransferTotals t = account->totals();
+  return t.daily_sent + t.daily_received;
+}
+
+}  // namespace
+
+DailySyncBudget::DailySyncBudget(const AccountState* account, uint64_t limit,
+                                 std::function<uint32_t()> tick_ms)
+    : account_(account),
+      tick_ms_(tick_ms ? std::move(tick_ms) : std::function<uint32_t()>(GetTickCount)),
+      limit_(limit) {}
+
+void DailySyncBudget::SetLimit(uint64_t limit) {
+  std::lock_guard<std::mutex> lock(mu_);
+  limit_ = limit;
+}
+
+bool DailySyncBudget::Reached() {
+  const uint32_t now = tick_ms_();
+  const uint64_t bytes = DailyBytes(account_);
+  std::lock_guard<std::mutex> lock(mu_);
+  if (!window_open_ || now < window_start_ || now - window_start_ > kWindowMs) {
+    window_open_ = true;
+    window_start_ = now;
+    bytes_at_start_ = bytes;
+  }
+  return bytes - bytes_at_start_ > limit_;
+}
+
+}  // namespace engine
+}  // namespace quill

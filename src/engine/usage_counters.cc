@@ -1,0 +1,44 @@
+#include "engine/usage_counters.h"
+
+#include <string>
+
+#include "engine/net_job.h"
+
+namespace quill {
+namespace engine {
+
+const char* UsageCounters::Prefix(int job_type) {
+  switch (job_type) {
+    case kJobLogin: return "Auth";
+    case kJobSync: return "Sync";
+    case kJobMailBrief: return "MailBrief";
+    case kJobMailBody: return "MailBody";
+    case kJobAttachDownload:
+    case kJobAttachPicture:
+    case kJobAttachText: return "MailAttach";
+    case kJobMailImage: return "MailImg";
+    case kJobLongMail: return "MailDelvLong";
+    default: return nullptr;
+  }
+}
+
+void UsageCounters::Count(int job_type, JobEventKind kind, int32_t code) {
+  const char* prefix = Prefix(job_type);
+  if (prefix == nullptr || kind == JobEventKind::kProgress) return;
+  const char* outcome = kind == JobEventKind::kError ? "NetErr" : code != 0 ? "SvrErr" : "OK";
+  const std::string key = std::string(prefix) + outcome;
+  store::ConfigFile& file = settings_->file();
+  // The values are 32-bit; a full one wraps to 0 like its upload type.
+  file.SetUInt(key, file.GetUInt(key, 0) + 1, /*save=*/false);
+  dirty_ = true;
+}
+
+bool UsageCounters::Flush() {
+  if (!dirty_) return true;
+  if (!settings_->file().Save()) return false;
+  dirty_ = false;
+  return true;
+}
+
+}  // namespace engine
+}  // namespace quill

@@ -1,0 +1,42 @@
+// The usage statistics counters: per kind of exchange, how many succeeded
+// ("<prefix>OK"), failed on the network path ("<prefix>NetErr") or were
+// answered with a non-zero result ("<prefix>SvrErr"). They live in
+// "global.cfg"; counts are kept in the loaded file and written out by
+// Flush, once per job rather than once per exchange.
+//
+// Threading: UI thread only, like the settings it writes.
+#ifndef QUILL_ENGINE_USAGE_COUNTERS_H_
+#define QUILL_ENGINE_USAGE_COUNTERS_H_
+
+#include "engine/job_listener.h"
+#include "store/global_settings.h"
+
+namespace quill {
+namespace engine {
+
+class UsageCounters {
+ public:
+  // settings must outlive the counters.
+  explicit UsageCounters(store::GlobalSettings* settings) : settings_(settings) {}
+
+  // The counter prefix of a job type ("Auth", "Sync", ...); null for types
+  // without counters.
+  static const char* Prefix(int job_type);
+
+  // Counts one report of a job: data with result `code`, or an error.
+  // Progress reports count nothing.
+  void Count(int job_type, JobEventKind kind, int32_t code);
+
+  // Writes the counts since the last flush; false when the file could not
+  // be written (the counts stay pending).
+  bool Flush();
+
+ private:
+  store::GlobalSettings* const settings_;
+  bool dirty_ = false;  // counts not yet written
+};
+
+}  // namespace engine
+}  // namespace quill
+
+#endif  // QUILL_ENGINE_USAGE_COUNTERS_H_

@@ -1,0 +1,209 @@
+// The mail service facade against the gateway: work that waits for a
+// silent login, one start and one end per job, the statistics counters in
+// global.cfg, the daily sync budget, and a session reset under a running
+// sync.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "engine/mail_service.h"
+#include "store/config_file.h"
+#include "store/global_settings.h"
+#include "tests/gateway/client_rig.h"
+#include "tests/gateway/maildir_writer.h"
+
+namespace quill {
+namespace {
+
+constexpr uint32_t kWaitMs = 10000;
+
+class MailServiceEndToEnd : public ClientGatewayTest {
+ protected:
+  void SetUp() override {
+    AddAccount("alice", "secret", 10001, "爱丽丝");
+    StartGateway();
+    maildir_ = gateway::MaildirPath(state_.path(), "alice");
+    store::GlobalSettings settings(DefaultFileSystem());
+    settings.SetDataDir(data_.path());
+    ASSERT_TRUE(settings.Set(store::global_keys::kAutoDeleteSpan, 0));
+  }
+
+  void MakeService(uint64_t daily_limit = engine::DailySyncBudget::kDefaultLimit) {
+    engine::MailServiceOptions o;
+    o.data_dir = data_.path();
+    o.gateway = gateway_;
+    o.fs = DefaultFileSystem();
+    o.backend = &backend_;
+    o.daily_sync_limit = daily_limit;
+    o.tick_ms = [this] { return tick_ms_; };
+    service_.reset();  // one service per data directory at a time
+    service_ = std::make_unique<engine::MailService>(&loop_, std::move(o));
+    service_->SubscribeJobStarted([this] { ++started_; });
+    service_->SubscribeJobEnded([this] { ++ended_; });
+    service_->SubscribeNewMailFound([this] { ++found_; });
+    service_->SubscribeSyncDone([this](const engine::SyncOutcome& o) {
+      ++sync_dones_;
+      sync_ = o;
+    });
+  }
+
+  // A user's login; the account is saved for silent logins.
+  void SignIn() {
+    std::optional<commands::AuthOutcome> done;
+    const int id = service_->SubscribeAuthDone([&](const commands::AuthOutcome& o) { done = o; });
+    ASSERT_TRUE(service_->DoAuth(service_->connections().destination(), true, u"alice",
+                                 Utf8ToUtf16(gateway::PasswordDigestText("secret")), true));
+    ASSERT_TRUE(loop_.PumpUntil([&] { return done && !service_->LoginRunning(); }, kWaitMs));
+    service_->UnsubscribeAuthDone(id);
+    ASSERT_TRUE(done->ok);
+  }
+
+  // Runs one sync through its SyncDone and the end of its `jobs` jobs.
+  void Sync(int jobs = 1) {
+    sync_.reset();
+    const int ended_before = ended_;
+    ASSERT_TRUE(service_->DoSync(5));
+    ASSERT_TRUE(loop_.PumpUntil([&] { return sync_ && ended_ == ended_before + jobs; }, kWaitMs))
+        << "ended " << ended_ - ended_before << " of " << jobs << ", done " << sync_.has_value();
+  }
+
+  // Mails with subjects that do not compress away, so many make many pages.
+  void DeliverMany(int n) {
+    uint32_t x = 12345;
+    for (int i = 0; i < n; ++i) {
+      std::string subject;
+      for (int k = 0; k < 150; ++k) {
+        x = x * 1103515245u + 12345u;
+        subject += static_cast<char>('a' + (x >> 16) % 26);
+      }
+      gateway::Deliver(maildir_, "new/" + std::to_string(100 + i) + ".m",
+                       gateway::PlainMessage(subject, "z@x.cn", "body"));
+    }
+  }
+
+  uint32_t Counter(const std::string& key) {
+    store::ConfigFile file(DefaultFileSystem());
+    file.SetPath(data_.path() + "/global.cfg");
+    return file.GetUInt(key, 0);
+  }
+
+  MessageLoop loop_;
+  std::unique_ptr<engine::MailService> service_;
+  std::string maildir_;
+  uint32_t tick_ms_ = 1000;
+  int started_ = 0, ended_ = 0, found_ = 0, sync_dones_ = 0;
+  std::optional<engine::SyncOutcome> sync_;
+};
+
+TEST_F(MailServiceEndToEnd, WorkWithoutSessionWaitsForASilentLoginAndEveryJobEndsOnce) {
+  MakeService();
+  SignIn();
+  DeliverMany(3);
+  // A later run: the account is open, there is no session yet.
+  MakeService();
+  started_ = ended_ = 0;
+  ASSERT_TRUE(service_->OpenSavedAccount());
+  EXPECT_FALSE(service_->HasSession());
+  Sync(/*jobs=*/2);
+  EXPECT_TRUE(sync_->ok);
+  EXPECT_EQ(sync_dones_, 1);
+  EXPECT_EQ(found_, 1);
+  EXPECT_EQ(started_, 2);  // the silent login, then the sync (one page)
+  EXPECT_EQ(ended_, 2);
+  EXPECT_EQ(service_->store()->mails()->mail_count(), 3u);
+
+  // A brief replaced while it waits for its login ends once, abandoned;
+  // the second one is served.
+  MakeService();
+  ASSERT_TRUE(service_->OpenSavedAccount());
+  std::vector<engine::FetchOutcome> briefs;
+  service_->SubscribeBriefDone([&](const engine::FetchOutcome& o) { briefs.push_back(o); });
+  ASSERT_TRUE(service_->DoGetMailBrief(1));
+  ASSERT_TRUE(service_->DoGetMailBrief(2));
+  ASSERT_TRUE(loop_.PumpUntil([&] { return briefs.size() == 2; }, kWaitMs));
+  EXPECT_FALSE(briefs[0].ok);
+  EXPECT_EQ(briefs[0].code, 0);
+  EXPECT_TRUE(briefs[1].ok) << briefs[1].code;
+  EXPECT_EQ(briefs[1].mail_id, 2u);
+  EXPECT_FALSE(service_->DoGetMailBrief(999));  // no such mail
+}
+
+TEST_F(MailServiceEndToEnd, StatisticsCountersReachGlobalCfg) {
+  MakeService();
+  SignIn();
+  EXPECT_EQ(Counter("AuthOK"), 1u);
+  DeliverMany(150);  // several pages
+  Sync();
+  ASSERT_TRUE(sync_->ok);
+  const uint32_t pages = Counter("SyncOK");
+  EXPECT_GE(pages, 2u);
+  server_->faults()->Set("sync", {gateway::FaultMode::kHttp500, 0});
+  Sync();
+  EXPECT_FALSE(sync_->ok);
+  EXPECT_EQ(Counter("SyncNetErr"), 1u);
+  server_->faults()->Set("sync", {gateway::FaultMode::kResult, -7});
+  Sync();
+  EXPECT_EQ(sync_->step, -2);
+  EXPECT_EQ(Counter("SyncSvrErr"), 1u);
+  EXPECT_EQ(Counter("SyncOK"), pages);
+}
+
+TEST_F(MailServiceEndToEnd, TheDailyBudgetStopsSyncUntilTheWindowTurns) {
+  MakeService(/*daily_limit=*/1024);
+  SignIn();
+  DeliverMany(150);  // pages of up to 20480 bytes: the first one uses the day up
+  Sync();
+  EXPECT_FALSE(sync_->ok);
+  EXPECT_EQ(sync_->step, 200);
+  const size_t held = service_->store()->mails()->mail_count();
+  EXPECT_GT(held, 0u);
+  EXPECT_LT(held, 150u);
+  Sync();  // still the same day: not even one page
+  EXPECT_EQ(sync_->step, 200);
+  EXPECT_EQ(service_->store()->mails()->mail_count(), held);
+  // A day later, and with a limit from global.cfg, the rest comes in.
+  tick_ms_ += engine::DailySyncBudget::kWindowMs + 1;
+  store::GlobalSettings settings(DefaultFileSystem());
+  settings.SetDataDir(data_.path());
+  ASSERT_TRUE(settings.Set(store::global_keys::kSyncNetFlowLimit, 1u << 30));
+  MakeService();
+  SignIn();
+  Sync();
+  EXPECT_TRUE(sync_->ok);
+  EXPECT_EQ(service_->store()->mails()->mail_count(), 150u);
+}
+
+TEST_F(MailServiceEndToEnd, ResetSessionEndsARunningSyncOnceAndKeepsItsCommands) {
+  MakeService();
+  SignIn();
+  DeliverMany(2);
+  Sync();
+  ASSERT_TRUE(sync_->ok);
+  ASSERT_TRUE(service_->store()->MarkRead(1));
+  server_->faults()->Set("sync", {gateway::FaultMode::kDelay, 500});
+  sync_.reset();
+  ASSERT_TRUE(service_->DoSync(5));
+  service_->ResetSession();
+  ASSERT_TRUE(sync_.has_value());
+  EXPECT_EQ(sync_->step, -1);
+  // The late answer of the cancelled job changes nothing.
+  const int dones = sync_dones_;
+  ASSERT_TRUE(loop_.PumpUntil([&] { return ended_ == 3; }, kWaitMs));  // login, sync, sync
+  EXPECT_EQ(sync_dones_, dones);
+  EXPECT_FALSE(service_->HasSession());
+  // The mark is still queued and reaches the Maildir with the next sync.
+  server_->faults()->ClearAll();
+  SignIn();
+  Sync();
+  ASSERT_TRUE(sync_->ok);
+  bool seen = false;
+  std::vector<std::string> names;
+  ASSERT_TRUE(DefaultFileSystem()->ListPrefix(maildir_ + "/cur", "", &names));
+  for (const std::string& n : names) seen |= n.find(":2,S") != std::string::npos;
+  EXPECT_TRUE(seen);
+}
+
+}  // namespace
+}  // namespace quill

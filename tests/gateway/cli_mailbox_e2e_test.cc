@@ -181,6 +181,10 @@ TEST_F(CliMailboxEndToEnd, AnExpiredSessionIsRenewedSilentlyAndTheSyncRepeated) 
     Deliver("cur/" + std::to_string(100 + i) + ".m:2,S", std::string(150, 'a' + i % 26), 10);
   }
   ASSERT_EQ(Cli({"sync"}), 0) << err_.str();
+  // Pages of at most 20480 bytes: a progress line for each further page.
+  EXPECT_EQ(err_.str().rfind("sync: page 1, ", 0), 0u) << err_.str();
+  EXPECT_NE(err_.str().find("\nsync: page 2, "), std::string::npos) << err_.str();
+  EXPECT_NE(err_.str().find("\nsync: 150 mails, 0 new\n"), std::string::npos) << err_.str();
   // The session expires at the next request: a fresh login, and the copy
   // of the sync goes on from the stored key.
   Deliver("new/900.z", "late", 11);

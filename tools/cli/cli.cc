@@ -41,7 +41,8 @@ const char kUsage[] =
     "commands:\n"
     "  login ACCOUNT PASSWORD   sign in (the account is saved for later commands);\n"
     "                           prints the account number, nickname and address\n"
-    "  sync                     sign in with the saved account and bring the mailbox up to date\n"
+    "  sync                     sign in with the saved account and bring the mailbox up to date;\n"
+    "                           progress on stderr: one line per page received\n"
     "  list [--folder ID] [--unread]\n"
     "                           one line per mail, newest first: MailID, date, sender,\n"
     "                           subject, read or unread (tab-separated)\n"
@@ -229,6 +230,14 @@ int Sync(engine::MailService* service, MessageLoop* loop, const Options& o, std:
     err << "quillpost-cli: the sync could not be started\n";
     return kExitFailed;
   }
+  // Progress: the sync starts each further page once the last one is in
+  // (a silent login and the sync's copy after it start while the login runs).
+  int pages = 0;
+  service->SubscribeJobStarted([&] {
+    if (service->LoginRunning()) return;
+    err << "sync: page " << ++pages << ", " << service->store()->mails()->mail_count()
+        << " mails\n";
+  });
   if (!loop->PumpUntil([&] { return outcome.has_value(); },
                        static_cast<uint32_t>(o.timeout_seconds) * 1000)) {
     err << "quillpost-cli: no answer within " << o.timeout_seconds << " s\n";

@@ -42,7 +42,7 @@ class CountingHost : public commands::SyncHost {
     if (page.head.result == 0) {
       // As the mail service does: the key moves only when the page was kept,
       // else the job stops on the key it did not expect.
-      if (Keep(page)) {
+      if (Keep(page, final_page)) {
         key = page.new_key;
       } else {
         failed = true;
@@ -63,7 +63,7 @@ class CountingHost : public commands::SyncHost {
 
  protected:
   // A page of result 0; false when it could not be kept.
-  virtual bool Keep(const commands::SyncResponse&) { return true; }
+  virtual bool Keep(const commands::SyncResponse&, bool /*final_page*/) { return true; }
 };
 
 // Applies every page to an account store in a fresh data directory of its
@@ -85,9 +85,10 @@ class StoreHost : public CountingHost {
   size_t mail_count() { return store_.mails()->mail_count(); }
 
  private:
-  bool Keep(const commands::SyncResponse& page) override {
+  // Durable at the last page, as the mail service makes a sync this short.
+  bool Keep(const commands::SyncResponse& page, bool final_page) override {
     engine::SyncPageStats stats;
-    return engine::ApplySyncPage(&store_, page, &stats);
+    return engine::ApplySyncPage(&store_, page, final_page, &stats);
   }
 
   store::AccountStore store_;

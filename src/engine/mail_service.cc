@@ -1,11 +1,13 @@
 #include "engine/mail_service.h"
 
+#include <set>
 #include <utility>
 
 #include "commands/auth_job.h"
 #include "engine/mail_fetch_store.h"
 #include "engine/sync_applier.h"
 #include "engine/trace.h"
+#include "platform/clock.h"
 #include "protocol/message_heads.h"
 
 namespace quill {
@@ -89,7 +91,7 @@ bool MailService::DoAuth(int access_point, bool user_initiated, std::u16string a
   auto job = std::make_unique<commands::AuthJob>(&exchange_, static_cast<commands::LoginHost*>(this),
                                                 std::move(params));
   job->set_listener(this);
-  const int32_t id = pool_.AddJob(std::move(job));
+  const int32_t id = Queue(std::move(job));
   if (id <= 0) return false;
   auth_job_id_ = id;
   WriteLog(kNetworkLog, "DoAuth begin", 0, 0);
@@ -98,13 +100,14 @@ bool MailService::DoAuth(int access_point, bool user_initiated, std::u16string a
 }
 
 void MailService::CancelSlot(int32_t* slot) {
-  if (*slot > 0) pool_.CancelJob(static_cast<uint32_t>(*slot));
+  if (*slot > 0) Cancel(static_cast<uint32_t>(*slot));
   *slot = -1;
 }
 
 void MailService::ResetSession() {
   EndSessionJobs();
-  pool_.CancelAllJobs();
+  const std::set<uint32_t> live = live_jobs_;
+  for (uint32_t id : live) Cancel(id);
   auth_job_id_ = -1;
   account_.SetLoginAccount(std::u16string());
   account_.SetLoginPassword(std::u16string());
@@ -114,27 +117,23 @@ void MailService::ResetSession() {
 
 void MailService::EndSessionJobs() {
   DropPendingJobs();
-  for (int32_t id : {sync_job_id_, brief_job_id_, body_job_id_}) {
-    if (id > 0) pool_.CancelJob(static_cast<uint32_t>(id));
-  }
   // The running jobs belong to the old session: each ends now, once, and
-  // whatever they still deliver finds its slot cleared.
-  if (sync_job_id_ != -1) {
+  // is cancelled; whatever it still delivers finds its slot cleared.
+  const int32_t sync_id = sync_job_id_;
+  if (sync_id != -1) {
     SyncOutcome outcome;
     outcome.step = -1;
     outcome.reason = sync_reason_;
-    EndSync(static_cast<uint32_t>(sync_job_id_), /*sent=*/false, outcome);
+    EndSync(static_cast<uint32_t>(sync_id), /*sent=*/false, outcome);
+    if (sync_id > 0) Cancel(static_cast<uint32_t>(sync_id));
   }
-  for (int type : {kJobMailBrief, kJobMailBody}) {
-    const int32_t id = *FetchSlot(type);
-    if (id != -1) EndFetch(static_cast<uint32_t>(id), type, FetchOutcome{false, 0, 0});
-  }
+  for (int type : {kJobMailBrief, kJobMailBody}) CancelFetch(type);
 }
 
 bool MailService::StartSessionJob(std::unique_ptr<NetJob> job, int32_t* slot) {
   job->set_listener(this);
   if (HasSession()) {
-    const int32_t id = pool_.AddJob(std::move(job));
+    const int32_t id = Queue(std::move(job));
     if (id <= 0) return false;
     *slot = id;
     job_started_.Fire();
@@ -210,17 +209,29 @@ void MailService::CancelFetch(int job_type) {
   int32_t* slot = FetchSlot(job_type);
   const int32_t id = *slot;
   if (id == -1) return;
-  if (id == kWaitingForLogin) {
-    for (auto it = pending_.begin(); it != pending_.end(); ++it) {
-      if ((*it)->GetJobType() == job_type) {
-        pending_.erase(it);
-        break;
-      }
-    }
-  } else {
-    pool_.CancelJob(static_cast<uint32_t>(id));
-  }
   EndFetch(static_cast<uint32_t>(id), job_type, FetchOutcome{false, 0, 0});
+  if (id != kWaitingForLogin) {
+    Cancel(static_cast<uint32_t>(id));
+    return;
+  }
+  for (auto it = pending_.begin(); it != pending_.end(); ++it) {
+    if ((*it)->GetJobType() == job_type) {
+      pending_.erase(it);
+      return;
+    }
+  }
+}
+
+int32_t MailService::Queue(std::unique_ptr<NetJob> job) {
+  const int32_t id = pool_.AddJob(std::move(job));
+  if (id > 0) live_jobs_.insert(static_cast<uint32_t>(id));
+  return id;
+}
+
+void MailService::Cancel(uint32_t job_id) {
+  // 0: the job was freed before any worker took it, so the pool reports no
+  // end for it; it ends here.
+  if (pool_.CancelJob(job_id) == 0 && live_jobs_.erase(job_id) != 0) job_ended_.Fire();
 }
 
 int32_t* MailService::FetchSlot(int job_type) {
@@ -341,7 +352,7 @@ void MailService::OnJobEnded(uint32_t job_id, int job_type, uint32_t) {
     EndFetch(job_id, job_type, FetchOutcome{false, 0, 0});
   }
   usage_.Flush();
-  job_ended_.Fire();
+  if (live_jobs_.erase(job_id) != 0) job_ended_.Fire();
 }
 
 bool MailService::DoSync(int32_t reason) {
@@ -380,6 +391,7 @@ bool MailService::DoSync(int32_t reason) {
     }
   }
   sync_reason_ = reason;
+  sync_commit_tick_ = GetTickCount();
   sync_new_mails_ = 0;
   sync_retries_ = 0;
   if (!StartSessionJob(std::make_unique<commands::SyncJob>(
@@ -406,7 +418,12 @@ void MailService::SyncPageArrived(uint32_t job_id, const commands::SyncResponse&
     return;
   }
   SyncPageStats stats;
-  if (ApplySyncPage(store_.get(), page, &stats)) stored_sync_key_ = page.new_key;
+  // The store is made durable with the key at the last page and about once
+  // a second before it: a crash costs at most that much work again.
+  const uint32_t now = GetTickCount();
+  const bool durable = final_page || now - sync_commit_tick_ >= kSyncCommitIntervalMs;
+  if (durable) sync_commit_tick_ = now;
+  if (ApplySyncPage(store_.get(), page, durable, &stats)) stored_sync_key_ = page.new_key;
   const bool first_new = sync_new_mails_ == 0 && stats.unread_added > 0;
   sync_new_mails_ += stats.unread_added;
   if (first_new) new_mail_found_.Fire();
@@ -438,7 +455,10 @@ void MailService::EndSync(uint32_t job_id, bool sent, const SyncOutcome& outcome
   if (static_cast<int32_t>(job_id) != sync_job_id_) return;  // ended already, or not ours
   // (A copy waiting for the login has job id 0, the waiting mark.)
   sync_job_id_ = -1;
-  if (store_ != nullptr) store_->commands()->FinishBatch(sent);
+  if (store_ != nullptr) {
+    store_->CommitSyncKey();
+    store_->commands()->FinishBatch(sent);
+  }
   const int new_mails = sync_new_mails_;
   sync_new_mails_ = 0;
   if (outcome.ok && new_mails > 0) new_mail_.Fire(new_mails);
@@ -516,7 +536,7 @@ void MailService::RunPendingJobs() {
     const int type = job->GetJobType();
     int32_t* slot = type == kJobSync ? &sync_job_id_ : FetchSlot(type);
     const uint32_t mail_id = MailIdOf(job.get());
-    const int32_t id = pool_.AddJob(std::move(job));
+    const int32_t id = Queue(std::move(job));
     if (id > 0) job_started_.Fire();
     if (slot == nullptr || *slot != kWaitingForLogin) continue;
     if (id > 0) {

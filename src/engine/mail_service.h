@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,9 @@ class MailService : public JobListener,
   // A slot while the copy of an expired job waits for its login (the
   // copy's job id until it is queued).
   static constexpr int32_t kWaitingForLogin = 0;
+  // Longest stretch of a sync whose pages are applied without making the
+  // store durable.
+  static constexpr uint32_t kSyncCommitIntervalMs = 1000;
 
   using AuthDoneHandler = std::function<void(const commands::AuthOutcome&)>;
   using SyncDoneHandler = std::function<void(const SyncOutcome&)>;
@@ -222,6 +226,10 @@ class MailService : public JobListener,
   // Abandons the waiting jobs and ends and cancels the running sync and
   // fetches, each with its one result event.
   void EndSessionJobs();
+  // Queues a job with the pool; its id, or -1.
+  int32_t Queue(std::unique_ptr<NetJob> job);
+  // Cancels a queued or running job; it gets its JobEnded either way.
+  void Cancel(uint32_t job_id);
   // Cancels the job in an exclusive slot; its late results are ignored.
   void CancelSlot(int32_t* slot);
   // A new fetch of a kind replaces the running one: that one ends now as
@@ -250,9 +258,11 @@ class MailService : public JobListener,
   int brief_retries_ = 0;                    // silent logins of the brief fetch
   int body_retries_ = 0;                     // silent logins of the body fetch
   int sync_new_mails_ = 0;                   // unread mails added by the running sync
+  uint32_t sync_commit_tick_ = 0;            // when the running sync last made the store durable
   uint32_t auto_login_failures_ = 0;         // consecutive failed automatic logins
   bool auto_login_disabled_ = false;         // after a -8, for the rest of the run
   std::vector<std::unique_ptr<NetJob>> pending_;  // jobs waiting for a session
+  std::set<uint32_t> live_jobs_;             // queued with the pool, JobEnded not yet fired
   EventList<const commands::AuthOutcome&> auth_done_;
   EventList<const SyncOutcome&> sync_done_;
   EventList<int> new_mail_;

@@ -107,13 +107,13 @@ uint64_t UnixSecondsOfFileTime(uint64_t filetime) {
   return seconds > kEpochDifference ? seconds - kEpochDifference : 0;
 }
 
-bool ApplySyncPage(store::AccountStore* store, const commands::SyncResponse& page,
+bool ApplySyncPage(store::AccountStore* store, const commands::SyncResponse& page, bool durable,
                    SyncPageStats* stats) {
   *stats = SyncPageStats();
   store->mails()->BeginBatch();
   for (const SyncCommand& c : page.commands) ApplyCommand(store, c, stats);
-  store->mails()->EndBatch();
-  return store->SetSyncKey(page.new_key);
+  store->mails()->EndBatch(/*flush=*/false);  // the key's durable set flushes
+  return store->SetSyncKey(page.new_key, durable);
 }
 
 }  // namespace engine

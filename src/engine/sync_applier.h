@@ -27,9 +27,11 @@ struct SyncPageStats {
 uint64_t FileTimeOfUnixSeconds(uint32_t seconds);
 uint64_t UnixSecondsOfFileTime(uint64_t filetime);
 
-// False when the new key could not be saved (the page then counts as not
-// applied and the job stops with step 100).
-bool ApplySyncPage(store::AccountStore* store, const commands::SyncResponse& page,
+// Applies one page in one store batch and moves the sync key on; a durable
+// page makes the store durable and saves the key (see SetSyncKey). False
+// when the new key could not be set (the page then counts as not applied
+// and the job stops with step 100).
+bool ApplySyncPage(store::AccountStore* store, const commands::SyncResponse& page, bool durable,
                    SyncPageStats* stats);
 
 }  // namespace engine

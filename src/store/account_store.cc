@@ -54,14 +54,36 @@ bool AccountStore::Open(uint32_t uin, const std::string& data_dir) {
   return ok;
 }
 
-int32_t AccountStore::GetSyncKey() {
-  std::lock_guard<std::mutex> lock(settings_mu_);
-  return opened_ ? settings_.GetInt(account_keys::kSyncKey.name, 0) : 0;
+bool AccountStore::CommitSyncKey() {
+  std::optional<int32_t> held;
+  {
+    std::lock_guard<std::mutex> lock(settings_mu_);
+    held = held_sync_key_;
+  }
+  return !held || SetSyncKey(*held, /*durable=*/true);
 }
 
-bool AccountStore::SetSyncKey(int32_t key) {
+int32_t AccountStore::GetSyncKey() {
   std::lock_guard<std::mutex> lock(settings_mu_);
-  return opened_ && settings_.SetInt(account_keys::kSyncKey.name, key);
+  if (!opened_) return 0;
+  return held_sync_key_ ? *held_sync_key_ : settings_.GetInt(account_keys::kSyncKey.name, 0);
+}
+
+bool AccountStore::SetSyncKey(int32_t key, bool durable) {
+  if (!durable) {
+    std::lock_guard<std::mutex> lock(settings_mu_);
+    if (!opened_) return false;
+    held_sync_key_ = key;
+    return true;
+  }
+  if (!opened_) return false;
+  bool flushed = mails_.Flush();
+  flushed = folders_.Flush() && flushed;
+  flushed = address_book_.Flush() && flushed;
+  if (!flushed) return false;
+  std::lock_guard<std::mutex> lock(settings_mu_);
+  held_sync_key_.reset();
+  return settings_.SetInt(account_keys::kSyncKey.name, key);
 }
 
 uint32_t AccountStore::GetLastFolder() {

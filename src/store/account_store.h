@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,9 +65,16 @@ class AccountStore {
   // Null before Open.
   CommandQueue* commands() { return commands_.get(); }
 
-  // "SYNC_KEY_V1"; 0 while not opened. Setters save at once.
+  // "SYNC_KEY_V1"; 0 while not opened.
   int32_t GetSyncKey();
-  bool SetSyncKey(int32_t key);
+  // The sync key moves with every applied page. A durable set first makes
+  // the mails, folders and contacts durable and then saves the key, so a
+  // saved key never runs ahead of what it stands for; a key set otherwise
+  // is only held (and lost in a crash: the pages after the saved key are
+  // then applied again, which changes nothing).
+  bool SetSyncKey(int32_t key, bool durable = true);
+  // Saves a held key durably; true at once when none is held.
+  bool CommitSyncKey();
   // "LAST_FOLDER_KEY"; 0 while not opened.
   uint32_t GetLastFolder();
   bool SetLastFolder(uint32_t folder);
@@ -112,6 +120,9 @@ class AccountStore {
   bool fresh_ = false;
   bool opened_ = false;
   std::mutex settings_mu_;  // guards settings_ in the accessors above
+  // A sync key set without saving it; kept out of settings_ so that no
+  // other setting's save writes it ahead of the mails.
+  std::optional<int32_t> held_sync_key_;
 };
 
 }  // namespace store

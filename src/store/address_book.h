@@ -47,6 +47,8 @@ class AddressBook {
   // be opened.
   bool Open(const std::string& path);
   const RecordFileReport& report() const { return records_.report(); }
+  // Makes every change so far durable.
+  bool Flush() { return records_.Flush(); }
 
   // Ignored (false) unless the address holds "@", for ids 0xFFFFFFFF and
   // for an id already present.

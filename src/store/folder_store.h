@@ -30,6 +30,8 @@ class FolderStore {
   // not be opened.
   bool Open(const std::string& path);
   const RecordFileReport& report() const { return records_.report(); }
+  // Makes every change so far durable.
+  bool Flush() { return records_.Flush(); }
 
   // Ignored (false) for FolderID 0 or a folder already listed.
   bool AddFolder(uint32_t folder_id, const std::u16string& name);

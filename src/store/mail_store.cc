@@ -310,10 +310,10 @@ void MailStore::BeginBatch() {
   }
 }
 
-void MailStore::EndBatch() {
+void MailStore::EndBatch(bool flush) {
   if (batch_depth_ == 0 || --batch_depth_ > 0) return;
   for (auto& [folder, view] : views_) view.Settle();
-  records_.Flush();
+  if (flush) records_.Flush();
   NotifyList(MailChangeKind::kAdded, &added_);
   NotifyList(MailChangeKind::kRemoved, &removed_);
   NotifyList(MailChangeKind::kChanged, &changed_);

@@ -107,7 +107,8 @@ class MailStore {
   const std::vector<ViewEntry>& View(uint32_t folder) const;
 
   void BeginBatch();
-  void EndBatch();
+  // flush: make "mails.idx" durable (false: the caller flushes later).
+  void EndBatch(bool flush = true);
   bool Flush() { return records_.Flush(); }
 
   void AddMailChangedObserver(const std::shared_ptr<MailChangedObserver>& o) { mail_observers_.Add(o); }

@@ -100,6 +100,7 @@ bool RecordFile::OpenFile() {
     return StartOver(true);
   }
   slots_ = static_cast<uint32_t>((size - kHeaderSize) / slot_size_);
+  zeroed_.assign(static_cast<size_t>(slots_) + 1, false);  // what a free slot holds is unknown
   report_.slots = slots_;
   last_id_ = GetLe32(header_ + kLastIdAt);
   bool changed = false;
@@ -127,6 +128,7 @@ bool RecordFile::StartOver(bool keep_bad) {
   PutLe64(header_ + kTimeAt, FiletimeNow());
   PutLe32(header_ + kSlotSizeAt, slot_size_);
   slots_ = 0;
+  zeroed_.assign(1, false);
   last_id_ = 0;
   return file_->Truncate(0) && file_->WriteAt(0, header_, kHeaderSize) && file_->Truncate(kHeaderSize) &&
          file_->Sync();
@@ -269,17 +271,24 @@ bool RecordFile::WriteNext(uint32_t slot, uint32_t next) {
 
 bool RecordFile::Grow() {
   if (slots_ > UINT32_MAX - grow_slots_) return false;
-  Bytes block(static_cast<size_t>(grow_slots_) * slot_size_, 0);
   const uint32_t first = slots_ + 1;
   const uint32_t old_head = free_.empty() ? 0 : free_.back();
+  // The new slots are zeros (a hole, not written), chained by their
+  // headers. The file header is not rewritten here: until the insert's
+  // header write the new slots are on neither list, which opening reclaims.
+  // (A partial slot that a crash left at the end is cut off first.)
+  if (!file_->Truncate(SlotOffset(first)) || !file_->Truncate(SlotOffset(first + grow_slots_))) {
+    return false;
+  }
   for (uint32_t i = 0; i < grow_slots_; ++i) {
     const uint32_t next = i + 1 < grow_slots_ ? first + i + 1 : old_head;
-    PutLe32(block.data() + static_cast<size_t>(i) * slot_size_ + 4, next);
+    if (next == 0) continue;
+    uint8_t slot_header[kSlotHeaderSize] = {};
+    PutLe32(slot_header + 4, next);
+    if (!file_->WriteAt(SlotOffset(first + i), slot_header, sizeof slot_header)) return false;
   }
-  // The header is not rewritten here: until the insert's header write the
-  // new slots are on neither list, which opening reclaims.
-  if (!file_->WriteAt(SlotOffset(first), block.data(), block.size())) return false;
   slots_ += grow_slots_;
+  zeroed_.resize(static_cast<size_t>(slots_) + 1, true);
   for (uint32_t i = grow_slots_; i >= 1; --i) free_.push_back(first + i - 1);
   return true;
 }
@@ -295,11 +304,18 @@ uint32_t RecordFile::Insert(ByteView payload) {
   // 2. The record, linked to the current first record.
   const uint32_t id = last_id_ + 1;
   const uint32_t old_first = first_id_;
-  Bytes block(slot_size_, 0);
+  // A slot still zero from its growth takes only the payload's bytes up to
+  // its last non-zero one; a reused slot is overwritten whole.
+  size_t used = payload.size;
+  if (zeroed_[slot]) {
+    while (used > 0 && payload.data[used - 1] == 0) --used;
+  }
+  Bytes block(zeroed_[slot] ? kSlotHeaderSize + used : slot_size_, 0);
   PutLe32(block.data(), id);
   PutLe32(block.data() + 4, old_first == 0 ? 0 : index_.at(old_first).slot);
-  std::copy(payload.begin(), payload.end(), block.begin() + kSlotHeaderSize);
+  std::copy(payload.data, payload.data + used, block.begin() + kSlotHeaderSize);
   if (!file_->WriteAt(SlotOffset(slot), block.data(), block.size())) return 0;
+  zeroed_[slot] = false;
   // 3. Link it as the first used slot.
   last_id_ = id;
   index_[id] = Descriptor{slot, 0, old_first};

@@ -37,7 +37,7 @@ class SyncApplierTest : public ::testing::Test {
     page.new_key = key;
     page.commands = std::move(commands);
     SyncPageStats stats;
-    EXPECT_TRUE(ApplySyncPage(&store_, page, &stats));
+    EXPECT_TRUE(ApplySyncPage(&store_, page, /*durable=*/true, &stats));
     return stats;
   }
   TempDir dir_;

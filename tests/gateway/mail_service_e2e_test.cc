@@ -190,7 +190,7 @@ TEST_F(MailServiceEndToEnd, ResetSessionEndsARunningSyncOnceAndKeepsItsCommands)
   EXPECT_EQ(sync_->step, -1);
   // The late answer of the cancelled job changes nothing.
   const int dones = sync_dones_;
-  ASSERT_TRUE(loop_.PumpUntil([&] { return ended_ == 3; }, kWaitMs));  // login, sync, sync
+  ASSERT_TRUE(loop_.PumpUntil([&] { return ended_ == 3; }, kWaitMs)) << ended_;  // login, sync, sync
   EXPECT_EQ(sync_dones_, dones);
   EXPECT_FALSE(service_->HasSession());
   // The mark is still queued and reaches the Maildir with the next sync.

@@ -192,6 +192,41 @@ TEST_F(AccountStoreTest, ResetIndexClearsSyncKeyAndMailFiles) {
   EXPECT_EQ(a.mails()->mail_count(), 0u);
 }
 
+TEST_F(AccountStoreTest, ASavedSyncKeyNeverRunsAheadOfTheMails) {
+  FaultInjectingFileSystem fs(DefaultFileSystem());
+  auto add = [](AccountStore* a, uint32_t sid) {
+    MailRecord m;
+    m.set_server_id(sid);
+    m.set_folder(1);
+    return a->mails()->AddOrUpdateMail(&m) != 0;
+  };
+  {
+    AccountStore a(&fs);
+    ASSERT_TRUE(a.Open(5, Data()));
+    ASSERT_TRUE(add(&a, 1));
+    ASSERT_TRUE(a.SetSyncKey(10));  // durable: the mail is in
+    ASSERT_TRUE(add(&a, 2));
+    ASSERT_TRUE(a.SetSyncKey(11, /*durable=*/false));
+    ASSERT_TRUE(a.SetLastFolder(3));  // saves account.cfg, but not the held key
+    EXPECT_EQ(a.GetSyncKey(), 11);
+    fs.SimulateCrash();
+  }
+  {
+    AccountStore a(&fs);
+    ASSERT_TRUE(a.Open(5, Data()));
+    EXPECT_EQ(a.GetSyncKey(), 10);  // the page after it is applied again
+    EXPECT_NE(a.mails()->FindByServerID(1), 0u);
+    ASSERT_TRUE(add(&a, 2));
+    ASSERT_TRUE(a.SetSyncKey(12, /*durable=*/false));
+    ASSERT_TRUE(a.CommitSyncKey());
+    fs.SimulateCrash();
+  }
+  AccountStore a(&fs);
+  ASSERT_TRUE(a.Open(5, Data()));
+  EXPECT_EQ(a.GetSyncKey(), 12);
+  EXPECT_NE(a.mails()->FindByServerID(2), 0u);
+}
+
 TEST_F(AccountStoreTest, MarksQueueOnlyAfterTheFlagChange) {
   AccountStore a(DefaultFileSystem());
   ASSERT_TRUE(a.Open(5, Data()));

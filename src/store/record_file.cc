@@ -1,6 +1,7 @@
 #include "store/record_file.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "store/filetime.h"
 #include "store/le_bytes.h"
@@ -25,6 +26,18 @@ uint32_t GrowSlotsFor(uint32_t slot_size) {
 
 // Per-slot state while a file is checked.
 enum SlotState : uint8_t { kUnseen = 0, kUsed = 1, kFree = 2 };
+
+// The bytes of a payload up to its last non-zero one (records are mostly
+// zero room: the zeros are compared a block at a time).
+size_t UsedLength(ByteView payload) {
+  static const uint8_t kZeros[256] = {};
+  size_t n = payload.size;
+  while (n >= sizeof kZeros && std::memcmp(payload.data + n - sizeof kZeros, kZeros, sizeof kZeros) == 0) {
+    n -= sizeof kZeros;
+  }
+  while (n > 0 && payload.data[n - 1] == 0) --n;
+  return n;
+}
 
 }  // namespace
 
@@ -306,10 +319,7 @@ uint32_t RecordFile::Insert(ByteView payload) {
   const uint32_t old_first = first_id_;
   // A slot still zero from its growth takes only the payload's bytes up to
   // its last non-zero one; a reused slot is overwritten whole.
-  size_t used = payload.size;
-  if (zeroed_[slot]) {
-    while (used > 0 && payload.data[used - 1] == 0) --used;
-  }
+  const size_t used = zeroed_[slot] ? UsedLength(payload) : payload.size;
   Bytes block(zeroed_[slot] ? kSlotHeaderSize + used : slot_size_, 0);
   PutLe32(block.data(), id);
   PutLe32(block.data() + 4, old_first == 0 ? 0 : index_.at(old_first).slot);

@@ -113,6 +113,7 @@ bool RecordFile::OpenFile() {
     return StartOver(true);
   }
   slots_ = static_cast<uint32_t>((size - kHeaderSize) / slot_size_);
+  ragged_end_ = SlotOffset(slots_ + 1) != size;
   zeroed_.assign(static_cast<size_t>(slots_) + 1, false);  // what a free slot holds is unknown
   report_.slots = slots_;
   last_id_ = GetLe32(header_ + kLastIdAt);
@@ -141,6 +142,7 @@ bool RecordFile::StartOver(bool keep_bad) {
   PutLe64(header_ + kTimeAt, FiletimeNow());
   PutLe32(header_ + kSlotSizeAt, slot_size_);
   slots_ = 0;
+  ragged_end_ = false;
   zeroed_.assign(1, false);
   last_id_ = 0;
   return file_->Truncate(0) && file_->WriteAt(0, header_, kHeaderSize) && file_->Truncate(kHeaderSize) &&
@@ -289,10 +291,12 @@ bool RecordFile::Grow() {
   // The new slots are zeros (a hole, not written), chained by their
   // headers. The file header is not rewritten here: until the insert's
   // header write the new slots are on neither list, which opening reclaims.
-  // (A partial slot that a crash left at the end is cut off first.)
-  if (!file_->Truncate(SlotOffset(first)) || !file_->Truncate(SlotOffset(first + grow_slots_))) {
-    return false;
-  }
+  // A partial slot that a crash left at the end is cut off first; the last
+  // byte of the last new slot gives the file its size.
+  if (ragged_end_ && !file_->Truncate(SlotOffset(first))) return false;
+  ragged_end_ = false;
+  const uint8_t zero = 0;
+  if (!file_->WriteAt(SlotOffset(first + grow_slots_) - 1, &zero, 1)) return false;
   for (uint32_t i = 0; i < grow_slots_; ++i) {
     const uint32_t next = i + 1 < grow_slots_ ? first + i + 1 : old_head;
     if (next == 0) continue;

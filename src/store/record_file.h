@@ -155,6 +155,7 @@ class RecordFile {
   uint32_t slots_ = 0;                    // whole slots in the file
   std::vector<uint32_t> free_;            // free list, head at the back
   std::vector<bool> zeroed_;              // by slot: all zeros since this run grew the file
+  bool ragged_end_ = false;               // the file ends in part of a slot
   std::unordered_map<uint32_t, Descriptor> index_;  // by record id
 };
 

@@ -85,6 +85,26 @@ TEST_F(RecordFileTest, NinthRecordGrowsByEightSlots) {
   Bytes b;
   ASSERT_TRUE(DefaultFileSystem()->ReadFile(dir_.path() + "/folders.idx", &b));
   EXPECT_EQ(b.size(), 64u + 52000);
+
+  // A crash that left part of a slot at the end: the growth after it starts
+  // on a slot boundary, and the new slots hold zeros, not the old bytes.
+  {
+    RecordFile g(DefaultFileSystem(), 8192);
+    g.SetPath(Path());
+    for (int i = 0; i < 7; ++i) ASSERT_NE(g.Insert(Payload(1, 1)), 0u);  // the 16 slots are full
+  }
+  Bytes raw = Raw();
+  raw.resize(raw.size() + 3000, 0xEE);
+  PutRaw(raw);
+  RecordFile g(DefaultFileSystem(), 8192);
+  g.SetPath(Path());
+  const uint32_t id = g.Insert(Payload(100, 2));
+  ASSERT_NE(id, 0u);
+  EXPECT_EQ(Raw().size(), 64u + 24 * 8192);
+  Bytes back(8184);
+  ASSERT_TRUE(g.Read(id, 0, 8184, back.data()));
+  EXPECT_EQ(std::count(back.begin(), back.end(), 0xEE), 0);
+  EXPECT_EQ(std::count(back.begin(), back.end(), 2), 100);
 }
 
 TEST_F(RecordFileTest, ChainOrderAndDeleteNewest) {

@@ -50,14 +50,21 @@ bool StoreBrief(store::AccountStore* store, uint32_t mail_id, const commands::Br
         Utf8ToUtf16(a.name), static_cast<uint64_t>(a.size < 0 ? 0 : a.size),
         static_cast<uint32_t>(a.kind)});
   }
-  files.body = Utf8ToUtf16(brief.brief_text);
   std::vector<std::u16string> addresses = files.to;
   addresses.insert(addresses.end(), files.cc.begin(), files.cc.end());
   store->address_book()->AddUnknownAddresses(addresses);
 
-  record.set_body_version(static_cast<uint16_t>(brief.body_version));
-  SetLengths(&record, static_cast<uint32_t>(brief.body_length),
-             static_cast<uint32_t>(files.body.size()));
+  // More of the same body version than the brief carries stays.
+  const std::u16string brief_text = Utf8ToUtf16(brief.brief_text);
+  const bool keep_body = record.body_state() != store::kNoBody &&
+                         record.body_version() == static_cast<uint16_t>(brief.body_version) &&
+                         files.body.size() >= brief_text.size();
+  if (!keep_body) {
+    files.body = brief_text;
+    record.set_body_version(static_cast<uint16_t>(brief.body_version));
+    SetLengths(&record, static_cast<uint32_t>(brief.body_length),
+               static_cast<uint32_t>(files.body.size()));
+  }
   // Files first: a record that says "body held" always has its file.
   return mails->files()->SaveMailFiles(mail_id, files) && mails->WriteMail(mail_id, &record);
 }

@@ -1,5 +1,6 @@
 #include "engine/sync_applier.h"
 
+#include "engine/mail_fetch_store.h"
 #include "platform/utf.h"
 #include "store/mail_record.h"
 
@@ -113,6 +114,15 @@ bool ApplySyncPage(store::AccountStore* store, const commands::SyncResponse& pag
   store->mails()->BeginBatch();
   for (const SyncCommand& c : page.commands) ApplyCommand(store, c, stats);
   store->mails()->EndBatch(/*flush=*/false);  // the key's durable set flushes
+  // Embedded briefs are stored as fetched ones, in a batch of their own.
+  if (!page.briefs.empty()) {
+    store->mails()->BeginBatch();
+    for (const commands::BriefResponse& brief : page.briefs) {
+      const uint32_t mail_id = store->mails()->FindByServerID(brief.server_id);
+      if (mail_id != 0) StoreBrief(store, mail_id, brief);
+    }
+    store->mails()->EndBatch(/*flush=*/false);
+  }
   return store->SetSyncKey(page.new_key, durable);
 }
 

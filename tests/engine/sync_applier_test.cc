@@ -106,6 +106,52 @@ TEST_F(SyncApplierTest, ReplayedAddMailKeepsTheBodyItHolds) {
   EXPECT_EQ(mails->UnreadCount(store::kAllFolders), 0u);
 }
 
+TEST_F(SyncApplierTest, EmbeddedBriefsLandAndNeverCutAHeldBody) {
+  commands::SyncResponse page;
+  page.new_key = 3;
+  page.commands = {AddMail(5, 1, 1, "s"), AddMail(6, 1, 1, "t")};
+  commands::BriefResponse brief;
+  brief.server_id = 5;
+  brief.subject = "full subject";
+  brief.body_length = 9;
+  brief.body_version = 4;
+  brief.brief_text = "brief";
+  brief.to = {{"li@x.cn", "Li"}};
+  brief.to_total = 1;
+  commands::BriefResponse unknown = brief;
+  unknown.server_id = 99;  // no such mail: skipped
+  page.briefs = {brief, unknown};
+  SyncPageStats stats;
+  ASSERT_TRUE(ApplySyncPage(&store_, page, /*durable=*/true, &stats));
+  store::MailStore* mails = store_.mails();
+  const uint32_t id = mails->FindByServerID(5);
+  store::MailRecord m;
+  ASSERT_TRUE(mails->ReadMail(id, &m));
+  EXPECT_EQ(m.subject, u"full subject");
+  EXPECT_EQ(m.body_state(), store::kBodyIncomplete);
+  EXPECT_EQ(m.local_body_length(), 5u);
+  EXPECT_EQ(mails->mail_count(), 2u);
+
+  // The whole body arrives; the same brief again keeps it, a new version
+  // replaces it.
+  commands::BodyResponse rest;
+  rest.offset = 5;
+  rest.text = "-rest";
+  rest.body_length = 10;
+  rest.body_version = 4;
+  ASSERT_TRUE(StoreBodySlice(&store_, id, 5, rest));
+  ASSERT_TRUE(StoreBrief(&store_, id, brief));
+  store::MailFiles files;
+  mails->files()->LoadMailFiles(id, &files);
+  EXPECT_EQ(files.body, u"brief-rest");
+  ASSERT_TRUE(mails->ReadMail(id, &m));
+  EXPECT_EQ(m.body_state(), store::kBodyComplete);
+  brief.body_version = 5;
+  ASSERT_TRUE(StoreBrief(&store_, id, brief));
+  mails->files()->LoadMailFiles(id, &files);
+  EXPECT_EQ(files.body, u"brief");
+}
+
 TEST_F(SyncApplierTest, BodySlicesLandOnlyWhereTheHeldTextEnds) {
   Apply({AddMail(5, 1, 1, "long")}, 1);
   store::MailStore* mails = store_.mails();

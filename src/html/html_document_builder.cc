@@ -6,7 +6,6 @@
 #include "html/html_entities.h"
 #include "html/html_names.h"
 #include "html/html_number.h"
-#include "html/html_utf.h"
 #include "html/image_element.h"
 #include "html/line_break_element.h"
 #include "html/link_element.h"
@@ -71,7 +70,7 @@ void HtmlDocumentBuilder::Parse(std::u16string_view chunk) {
     chunk.remove_suffix(1);
   }
   if (utf8_.size() < 3 * chunk.size()) utf8_.resize(3 * chunk.size());
-  parser_.Parse(std::string_view(utf8_.data(), ToUtf8(chunk, utf8_.data())), this);
+  parser_.Parse(std::string_view(utf8_.data(), Utf16ToUtf8(chunk, utf8_.data())), this);
 }
 
 bool HtmlDocumentBuilder::HasRoom() {
@@ -158,7 +157,7 @@ void HtmlDocumentBuilder::Text(std::string_view /*tag*/, std::string_view text) 
   font.italic = italic_depth_ > 0;
   font.underline = !link_target_.empty();
   if (wide_.size() < scratch_.size()) wide_.resize(scratch_.size());
-  std::u16string decoded(wide_.data(), ToUtf16(scratch_, wide_.data()));
+  std::u16string decoded(wide_.data(), Utf8ToUtf16(scratch_, wide_.data()));
   if (link_target_.empty()) {
     Add(std::make_unique<TextElement>(std::move(decoded), top.colour, std::move(font)));
   } else {

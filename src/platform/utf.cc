@@ -43,47 +43,57 @@ char32_t DecodeOne(std::string_view s, size_t* pos) {
   return cp >= min ? cp : kReplacement;
 }
 
-void AppendUtf8(char32_t cp, std::string* out) {
+// Writes cp as UTF-8 at out; returns the end.
+char* PutUtf8(char32_t cp, char* out) {
   if (cp < 0x80) {
-    out->push_back(static_cast<char>(cp));
+    *out++ = static_cast<char>(cp);
   } else if (cp < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    *out++ = static_cast<char>(0xC0 | (cp >> 6));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
   } else if (cp < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    *out++ = static_cast<char>(0xE0 | (cp >> 12));
+    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
   } else {
-    out->push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
-}  // namespace
-
-std::u16string Utf8ToUtf16(std::string_view utf8) {
-  std::u16string out;
-  out.reserve(utf8.size());
-  size_t pos = 0;
-  while (pos < utf8.size()) {
-    const char32_t cp = DecodeOne(utf8, &pos);
-    if (cp >= 0x10000) {
-      out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
-    } else {
-      out.push_back(static_cast<char16_t>(cp));
-    }
+    *out++ = static_cast<char>(0xF0 | (cp >> 18));
+    *out++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    *out++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    *out++ = static_cast<char>(0x80 | (cp & 0x3F));
   }
   return out;
 }
 
-std::string Utf16ToUtf8(std::u16string_view utf16) {
-  std::string out;
-  out.reserve(utf16.size() * 3);
+}  // namespace
+
+size_t Utf8ToUtf16(std::string_view utf8, char16_t* out) {
+  char16_t* to = out;
+  size_t pos = 0;
+  while (pos < utf8.size()) {
+    const uint8_t b = static_cast<uint8_t>(utf8[pos]);
+    if (b < 0x80) {  // most of a mail
+      *to++ = b;
+      ++pos;
+      continue;
+    }
+    const char32_t cp = DecodeOne(utf8, &pos);
+    if (cp >= 0x10000) {
+      *to++ = static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+      *to++ = static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      *to++ = static_cast<char16_t>(cp);
+    }
+  }
+  return static_cast<size_t>(to - out);
+}
+
+size_t Utf16ToUtf8(std::u16string_view utf16, char* out) {
+  char* to = out;
   for (size_t i = 0; i < utf16.size(); ++i) {
     char32_t cp = utf16[i];
+    if (cp < 0x80) {
+      *to++ = static_cast<char>(cp);
+      continue;
+    }
     if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < utf16.size() &&
         utf16[i + 1] >= 0xDC00 && utf16[i + 1] <= 0xDFFF) {
       cp = 0x10000 + ((cp - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
@@ -91,8 +101,20 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
     } else if (cp >= 0xD800 && cp <= 0xDFFF) {
       cp = kReplacement;  // lone surrogate
     }
-    AppendUtf8(cp, &out);
+    to = PutUtf8(cp, to);
   }
+  return static_cast<size_t>(to - out);
+}
+
+std::u16string Utf8ToUtf16(std::string_view utf8) {
+  std::u16string out(utf8.size(), u'\0');
+  out.resize(Utf8ToUtf16(utf8, out.data()));
+  return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view utf16) {
+  std::string out(3 * utf16.size(), '\0');
+  out.resize(Utf16ToUtf8(utf16, out.data()));
   return out;
 }
 

@@ -17,6 +17,12 @@ namespace quill {
 std::u16string Utf8ToUtf16(std::string_view utf8);
 std::string Utf16ToUtf8(std::u16string_view utf16);
 
+// The same into room the caller keeps: `out` holds at least utf8.size()
+// units (no byte gives more), resp. 3 * utf16.size() bytes (no unit takes
+// more). Returns what was written.
+size_t Utf8ToUtf16(std::string_view utf8, char16_t* out);
+size_t Utf16ToUtf8(std::u16string_view utf16, char* out);
+
 // The length of the longest prefix of utf8 of at most limit bytes that ends
 // on a character boundary.
 inline size_t Utf8PrefixLength(std::string_view utf8, size_t limit) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 namespace quill {
 namespace {
 
@@ -42,4 +44,21 @@ TEST(Utf, InvalidUtf8BecomesReplacement) {
 }
 
 }  // namespace
+// Into room of exactly the promised size, on the heap, so that the
+// sanitizer build catches a write past it.
+TEST(Utf, BufferConversionsStayWithinTheirRoom) {
+  for (uint32_t u = 0; u <= 0xFFFF; ++u) {
+    const std::u16string unit(1, static_cast<char16_t>(u));
+    std::vector<char> room(3);
+    const size_t n = Utf16ToUtf8(unit, room.data());
+    ASSERT_EQ(std::string(room.data(), n), Utf16ToUtf8(unit)) << u;
+  }
+  for (const std::string& utf8 : {std::string("\xF0\x9F\x98\x80"), std::string("\xFF\xFE\x80"),
+                                 std::string("a\xE4\xB8"), std::string(1, '\0')}) {
+    std::vector<char16_t> room(utf8.size());
+    const size_t n = Utf8ToUtf16(utf8, room.data());
+    EXPECT_EQ(std::u16string(room.data(), n), Utf8ToUtf16(utf8));
+  }
+}
+
 }  // namespace quill

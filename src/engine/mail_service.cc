@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "commands/auth_job.h"
+#include "engine/dial_up_job.h"
 #include "engine/mail_fetch_store.h"
 #include "engine/sync_applier.h"
 #include "engine/trace.h"
@@ -463,6 +464,13 @@ void MailService::EndSync(uint32_t job_id, bool sent, const SyncOutcome& outcome
   sync_new_mails_ = 0;
   if (outcome.ok && new_mails > 0) new_mail_.Fire(new_mails);
   sync_done_.Fire(outcome);
+}
+
+bool MailService::DoConnect(int destination) {
+  auto job = std::make_unique<DialUpJob>(&connections_, destination,
+                                         [this](NetworkType type) { connect_done_.Fire(type); });
+  job->set_listener(this);
+  return Queue(std::move(job)) > 0;
 }
 
 bool MailService::OpenSavedAccount() {

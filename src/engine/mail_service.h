@@ -121,6 +121,10 @@ class MailService : public JobListener,
   bool DoGetMailBrief(uint32_t mail_id);
   bool DoGetMailBody(uint32_t mail_id, int32_t offset, int32_t version);
 
+  // Brings up the connection of a destination on a worker; false when the
+  // job could not be queued. A started dial ends with one ConnectDone.
+  bool DoConnect(int destination);
+
   // Opens the store of the account saved by the last login, for work
   // without the service. False when there is none.
   bool OpenSavedAccount();
@@ -139,6 +143,11 @@ class MailService : public JobListener,
   void UnsubscribeBriefDone(int id) { brief_done_.Unsubscribe(id); }
   int SubscribeBodyDone(FetchDoneHandler handler) { return body_done_.Subscribe(std::move(handler)); }
   void UnsubscribeBodyDone(int id) { body_done_.Unsubscribe(id); }
+  // The network type a DoConnect reached (kNetNone: none).
+  int SubscribeConnectDone(std::function<void(NetworkType)> handler) {
+    return connect_done_.Subscribe(std::move(handler));
+  }
+  void UnsubscribeConnectDone(int id) { connect_done_.Unsubscribe(id); }
   // After every start of a job (and of each further page of a sync).
   int SubscribeJobStarted(SignalHandler handler) { return job_started_.Subscribe(std::move(handler)); }
   void UnsubscribeJobStarted(int id) { job_started_.Unsubscribe(id); }
@@ -268,6 +277,7 @@ class MailService : public JobListener,
   EventList<int> new_mail_;
   EventList<const FetchOutcome&> brief_done_;
   EventList<const FetchOutcome&> body_done_;
+  EventList<NetworkType> connect_done_;
   EventList<> job_started_;
   EventList<> job_ended_;
   EventList<> new_mail_found_;

@@ -128,6 +128,15 @@ TEST_F(MailServiceEndToEnd, WorkWithoutSessionWaitsForASilentLoginAndEveryJobEnd
   EXPECT_TRUE(briefs[1].ok) << briefs[1].code;
   EXPECT_EQ(briefs[1].mail_id, 2u);
   EXPECT_FALSE(service_->DoGetMailBrief(999));  // no such mail
+
+  // A dial on a worker: one ConnectDone, one end, no start event.
+  std::optional<engine::NetworkType> dialled;
+  service_->SubscribeConnectDone([&](engine::NetworkType t) { dialled = t; });
+  const int started = started_, ended = ended_;
+  ASSERT_TRUE(service_->DoConnect(service_->connections().destination()));
+  ASSERT_TRUE(loop_.PumpUntil([&] { return dialled && ended_ == ended + 1; }, kWaitMs));
+  EXPECT_NE(*dialled, engine::kNetNone);
+  EXPECT_EQ(started_, started);
 }
 
 TEST_F(MailServiceEndToEnd, StatisticsCountersReachGlobalCfg) {

@@ -30,6 +30,7 @@ MailService::MailService(MessageLoop* loop, MailServiceOptions options)
       settings_(options_.fs),
       budget_(&account_, options_.daily_sync_limit, options_.tick_ms),
       usage_(&settings_),
+      run_start_seconds_(NowSeconds()),
       connections_(options_.backend, options_.prober, [this] {
         ConnectionManager::Options o;
         if (!options_.gateway.proxy.empty()) {
@@ -460,6 +461,9 @@ void MailService::EndSync(uint32_t job_id, bool sent, const SyncOutcome& outcome
     store_->CommitSyncKey();
     store_->commands()->FinishBatch(sent);
   }
+  // Once a sync succeeded in this run, every sync end is recorded.
+  first_sync_done_ |= outcome.ok;
+  if (first_sync_done_) usage_.RecordSyncTimes(run_start_seconds_, NowSeconds());
   const int new_mails = sync_new_mails_;
   sync_new_mails_ = 0;
   if (outcome.ok && new_mails > 0) new_mail_.Fire(new_mails);

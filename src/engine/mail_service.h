@@ -251,6 +251,7 @@ class MailService : public JobListener,
   AccountState account_;                     // login state and counters
   DailySyncBudget budget_;                   // the sync traffic of the day
   UsageCounters usage_;                      // statistics counters in settings_
+  const int64_t run_start_seconds_;          // when the service was made, for "StartTime"
   ConnectionManager connections_;            // over options_.backend
   HttpConnectionCache http_cache_;           // kept-alive gateway connections
   ExchangeContext exchange_;                 // shared by every job
@@ -268,6 +269,7 @@ class MailService : public JobListener,
   int body_retries_ = 0;                     // silent logins of the body fetch
   int sync_new_mails_ = 0;                   // unread mails added by the running sync
   uint32_t sync_commit_tick_ = 0;            // when the running sync last made the store durable
+  bool first_sync_done_ = false;             // a sync succeeded in this run
   uint32_t auto_login_failures_ = 0;         // consecutive failed automatic logins
   bool auto_login_disabled_ = false;         // after a -8, for the rest of the run
   std::vector<std::unique_ptr<NetJob>> pending_;  // jobs waiting for a session

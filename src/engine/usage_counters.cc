@@ -33,6 +33,13 @@ void UsageCounters::Count(int job_type, JobEventKind kind, int32_t code) {
   dirty_ = true;
 }
 
+void UsageCounters::RecordSyncTimes(int64_t run_start, int64_t sync_end) {
+  store::ConfigFile& file = settings_->file();
+  file.SetUInt("StartTime", static_cast<uint32_t>(run_start), /*save=*/false);
+  file.SetUInt("EndTime", static_cast<uint32_t>(sync_end), /*save=*/false);
+  dirty_ = true;
+}
+
 bool UsageCounters::Flush() {
   if (!dirty_) return true;
   if (!settings_->file().Save()) return false;

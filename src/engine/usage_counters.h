@@ -27,6 +27,10 @@ class UsageCounters {
   // Progress reports count nothing.
   void Count(int job_type, JobEventKind kind, int32_t code);
 
+  // "StartTime" (the run's start) and "EndTime" (the end of the last sync),
+  // seconds since 1970.
+  void RecordSyncTimes(int64_t run_start, int64_t sync_end);
+
   // Writes the counts since the last flush; false when the file could not
   // be written (the counts stay pending).
   bool Flush();

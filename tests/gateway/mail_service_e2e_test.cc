@@ -148,6 +148,8 @@ TEST_F(MailServiceEndToEnd, StatisticsCountersReachGlobalCfg) {
   ASSERT_TRUE(sync_->ok);
   const uint32_t pages = Counter("SyncOK");
   EXPECT_GE(pages, 2u);
+  EXPECT_GT(Counter("StartTime"), 0u);
+  EXPECT_GE(Counter("EndTime"), Counter("StartTime"));
   server_->faults()->Set("sync", {gateway::FaultMode::kHttp500, 0});
   Sync();
   EXPECT_FALSE(sync_->ok);

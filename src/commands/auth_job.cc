@@ -56,14 +56,18 @@ void AuthJob::Run(engine::WorkerLink& link) { RunWith(&link); }
 
 void AuthJob::Abandon() { host_->AuthDone(AuthOutcome{}); }
 
-void AuthJob::OnError(uint32_t, int, uint32_t system_error, uint32_t, uint32_t) {
+// A login its host no longer runs (a newer one replaced it, or the session
+// was reset) applies nothing: the host already ended it.
+void AuthJob::OnError(uint32_t job_id, int, uint32_t system_error, uint32_t, uint32_t) {
+  if (!host_->IsCurrentLogin(job_id)) return;
   if (!params_.user_initiated) host_->DropPendingJobs();
   AuthOutcome outcome;
   outcome.code = static_cast<int32_t>(system_error);
   host_->AuthDone(outcome);
 }
 
-void AuthJob::OnDataCome(uint32_t, int, engine::JobResult* response, uint32_t) {
+void AuthJob::OnDataCome(uint32_t job_id, int, engine::JobResult* response, uint32_t) {
+  if (!host_->IsCurrentLogin(job_id)) return;
   // The exchange delivers only what DecodeResponse made.
   Complete(static_cast<AuthResult*>(response)->response);
 }

@@ -28,6 +28,9 @@ class LoginHost {
  public:
   virtual ~LoginHost() = default;
 
+  // False for a login job the host has ended or replaced: its results are
+  // stale.
+  virtual bool IsCurrentLogin(uint32_t job_id) = 0;
   virtual std::u16string LoginAccount() = 0;
   virtual void SetLoginAccount(std::u16string account) = 0;
   virtual void SetLoginPassword(std::u16string password) = 0;

@@ -69,7 +69,7 @@ bool MailService::DoAuth(int access_point, bool user_initiated, std::u16string a
                          std::u16string password, bool auto_login) {
   if (user_initiated) {
     auto_login_failures_ = 0;
-    CancelSlot(&auth_job_id_);
+    CancelLogin();
   } else {
     if (auto_login_disabled_ || auto_login_failures_ >= kMaxAutoLoginFailures) return false;
     if (auth_job_id_ != -1) {
@@ -101,16 +101,19 @@ bool MailService::DoAuth(int access_point, bool user_initiated, std::u16string a
   return true;
 }
 
-void MailService::CancelSlot(int32_t* slot) {
-  if (*slot > 0) Cancel(static_cast<uint32_t>(*slot));
-  *slot = -1;
+void MailService::CancelLogin() {
+  const int32_t id = auth_job_id_;
+  if (id == -1) return;
+  auth_job_id_ = -1;
+  Cancel(static_cast<uint32_t>(id));
+  auth_done_.Fire(commands::AuthOutcome{});
 }
 
 void MailService::ResetSession() {
   EndSessionJobs();
+  CancelLogin();
   const std::set<uint32_t> live = live_jobs_;
   for (uint32_t id : live) Cancel(id);
-  auth_job_id_ = -1;
   account_.SetLoginAccount(std::u16string());
   account_.SetLoginPassword(std::u16string());
   account_.ClearSession();

@@ -190,6 +190,9 @@ class MailService : public JobListener,
 
  private:
   // LoginHost.
+  bool IsCurrentLogin(uint32_t job_id) override {
+    return static_cast<int32_t>(job_id) == auth_job_id_;
+  }
   std::u16string LoginAccount() override;
   void SwitchAccount() override;
   void OpenAccount(uint32_t uin) override;
@@ -239,8 +242,9 @@ class MailService : public JobListener,
   int32_t Queue(std::unique_ptr<NetJob> job);
   // Cancels a queued or running job; it gets its JobEnded either way.
   void Cancel(uint32_t job_id);
-  // Cancels the job in an exclusive slot; its late results are ignored.
-  void CancelSlot(int32_t* slot);
+  // Ends the running login now, as abandoned (one AuthDone), and cancels
+  // its job, which then applies nothing it still receives.
+  void CancelLogin();
   // A new fetch of a kind replaces the running one: that one ends now as
   // abandoned, its job cancelled, or dropped while it waits for a login.
   void CancelFetch(int job_type);

@@ -21,6 +21,7 @@ class FakeHost : public LoginHost {
   explicit FakeHost(const std::string& dir) : settings(DefaultFileSystem()) {
     settings.SetDataDir(dir);
   }
+  bool IsCurrentLogin(uint32_t) override { return true; }
   std::u16string LoginAccount() override { return account; }
   void SetLoginAccount(std::u16string a) override {
     calls.push_back("account");

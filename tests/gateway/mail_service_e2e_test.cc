@@ -139,6 +139,26 @@ TEST_F(MailServiceEndToEnd, WorkWithoutSessionWaitsForASilentLoginAndEveryJobEnd
   EXPECT_EQ(started_, started);
 }
 
+TEST_F(MailServiceEndToEnd, AUsersLoginReplacesARunningOneWhoseAnswerIsThenIgnored) {
+  MakeService();
+  std::vector<commands::AuthOutcome> answers;
+  service_->SubscribeAuthDone([&](const commands::AuthOutcome& o) { answers.push_back(o); });
+  server_->faults()->Set("auth", {gateway::FaultMode::kDelay, 300});
+  const std::u16string digest = Utf8ToUtf16(gateway::PasswordDigestText("secret"));
+  ASSERT_TRUE(service_->DoAuth(service_->connections().destination(), true, u"alice", digest, true));
+  ASSERT_TRUE(loop_.PumpUntil([&] { return started_ == 1; }, kWaitMs));
+  loop_.PumpUntil([] { return false; }, 100);  // the first is in flight
+  ASSERT_TRUE(service_->DoAuth(service_->connections().destination(), true, u"alice", digest, true));
+  ASSERT_EQ(answers.size(), 1u);  // the replaced one ended at once
+  EXPECT_FALSE(answers[0].ok);
+  EXPECT_EQ(answers[0].code, 0);
+  ASSERT_TRUE(loop_.PumpUntil([&] { return ended_ == 2; }, kWaitMs));
+  ASSERT_EQ(answers.size(), 2u);  // the first one's late answer changed nothing
+  EXPECT_TRUE(answers[1].ok);
+  EXPECT_TRUE(service_->HasSession());
+  EXPECT_FALSE(service_->LoginRunning());
+}
+
 TEST_F(MailServiceEndToEnd, StatisticsCountersReachGlobalCfg) {
   MakeService();
   SignIn();

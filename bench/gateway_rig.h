@@ -13,6 +13,7 @@
 
 #include "commands/auth_job.h"
 #include "engine/exchange.h"
+#include "gateway/gateway_cli.h"
 #include "gateway/gateway_server.h"
 #include "platform/utf.h"
 
@@ -60,12 +61,10 @@ struct GatewayRig {
     char tmpl[] = "/tmp/quill_bench_gw_XXXXXX";
     dir = mkdtemp(tmpl) ? tmpl : "";
     FileSystem* fs = DefaultFileSystem();
-    gateway::AccountBook book;
     std::string why;
-    book.Add({"alice", gateway::PasswordDigestText("secret"), 10001, "a@example.com", "A"}, &why);
-    book.Save(fs, gateway::AccountsPath(dir));
+    gateway::AddAccountWithMaildir(
+        fs, dir, {"alice", gateway::PasswordDigestText("secret"), 10001, "a@example.com", "A"}, &why);
     const std::string maildir = gateway::MaildirPath(dir, "alice");
-    for (const char* sub : {"/cur", "/new", "/tmp"}) fs->MakeDirs(maildir + sub);
     gateway::GatewayOptions options;
     options.state_dir = dir;
     server = std::make_unique<gateway::GatewayServer>(options);

@@ -123,28 +123,33 @@ bool ParseGatewayCommandLine(const std::vector<std::string>& args, GatewayComman
   return true;
 }
 
+bool AddAccountWithMaildir(FileSystem* fs, const std::string& state_dir,
+                           const GatewayAccount& account, std::string* error) {
+  AccountBook book;
+  if (!book.Load(fs, AccountsPath(state_dir), error) || !book.Add(account, error)) return false;
+  const std::string maildir = MaildirPath(state_dir, account.name);
+  for (const char* sub : {"/cur", "/new", "/tmp"}) {
+    if (!fs->MakeDirs(maildir + sub)) {
+      *error = maildir + sub + ": cannot be created";
+      return false;
+    }
+  }
+  if (!book.Save(fs, AccountsPath(state_dir))) {
+    *error = AccountsPath(state_dir) + ": cannot be written";
+    return false;
+  }
+  return true;
+}
+
 int AddAccountCommand(FileSystem* fs, const GatewayCommandLine& cl, std::ostream& out,
                       std::ostream& err) {
-  const std::string& dir = cl.options.state_dir;
-  AccountBook book;
   std::string error;
-  if (!book.Load(fs, AccountsPath(dir), &error) || !book.Add(cl.account, &error)) {
+  if (!AddAccountWithMaildir(fs, cl.options.state_dir, cl.account, &error)) {
     err << "quillpost-gateway: " << error << "\n";
     return kGatewayExitFailed;
   }
-  const std::string maildir = MaildirPath(dir, cl.account.name);
-  for (const char* sub : {"/cur", "/new", "/tmp"}) {
-    if (!fs->MakeDirs(maildir + sub)) {
-      err << "quillpost-gateway: " << maildir << sub << ": cannot be created\n";
-      return kGatewayExitFailed;
-    }
-  }
-  if (!book.Save(fs, AccountsPath(dir))) {
-    err << "quillpost-gateway: " << AccountsPath(dir) << ": cannot be written\n";
-    return kGatewayExitFailed;
-  }
-  out << "account " << cl.account.name << " (uin " << cl.account.uin << "), mailbox " << maildir
-      << "\n";
+  out << "account " << cl.account.name << " (uin " << cl.account.uin << "), mailbox "
+      << MaildirPath(cl.options.state_dir, cl.account.name) << "\n";
   return kGatewayExitOk;
 }
 

@@ -43,7 +43,11 @@ bool ParseGatewayCommandLine(const std::vector<std::string>& args, GatewayComman
                              std::string* error);
 
 // Adds the account to the state directory and creates its Maildir with
-// "cur", "new" and "tmp".
+// "cur", "new" and "tmp"; false with the reason. Tests and benchmarks set
+// up their state with it too.
+bool AddAccountWithMaildir(FileSystem* fs, const std::string& state_dir,
+                           const GatewayAccount& account, std::string* error);
+// The add-account command line: the same, reported on out / err.
 int AddAccountCommand(FileSystem* fs, const GatewayCommandLine& cl, std::ostream& out,
                       std::ostream& err);
 

@@ -15,6 +15,7 @@
 #include "engine/exchange.h"
 #include "engine/job_result.h"
 #include "engine/net_job.h"
+#include "gateway/gateway_cli.h"
 #include "gateway/gateway_server.h"
 #include "platform/utf.h"
 #include "tests/temp_dir.h"
@@ -97,17 +98,11 @@ class ClientGatewayTest : public ::testing::Test {
  protected:
   void AddAccount(const std::string& name, const std::string& password, uint32_t uin,
                   const std::string& nickname) {
-    gateway::AccountBook book;
     std::string why;
-    const std::string path = gateway::AccountsPath(state_.path());
-    ASSERT_TRUE(book.Load(DefaultFileSystem(), path, &why));
-    ASSERT_TRUE(book.Add({name, gateway::PasswordDigestText(password), uin,
-                          name + "@example.com", nickname},
-                         &why));
-    ASSERT_TRUE(book.Save(DefaultFileSystem(), path));
-    for (const char* sub : {"/cur", "/new", "/tmp"}) {
-      ASSERT_TRUE(DefaultFileSystem()->MakeDirs(gateway::MaildirPath(state_.path(), name) + sub));
-    }
+    ASSERT_TRUE(gateway::AddAccountWithMaildir(
+        DefaultFileSystem(), state_.path(),
+        {name, gateway::PasswordDigestText(password), uin, name + "@example.com", nickname}, &why))
+        << why;
   }
 
   // Starts the gateway (after `before_start`, e.g. adding test commands)

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "gateway/gateway_cli.h"
 #include "gateway/gateway_server.h"
 #include "platform/utf.h"
 #include "protocol/codec_status.h"
@@ -25,15 +26,11 @@ class GatewayHarness : public ::testing::Test {
  protected:
   // Adds an account with a Maildir to the state directory.
   void AddAccount(const std::string& name, const std::string& password, uint32_t uin) {
-    AccountBook book;
     std::string why;
-    GatewayAccount a{name, PasswordDigestText(password), uin, name + "@example.com", "昵称"};
-    ASSERT_TRUE(book.Load(DefaultFileSystem(), AccountsPath(dir_.path()), &why));
-    ASSERT_TRUE(book.Add(a, &why));
-    ASSERT_TRUE(book.Save(DefaultFileSystem(), AccountsPath(dir_.path())));
-    for (const char* sub : {"/cur", "/new", "/tmp"}) {
-      ASSERT_TRUE(DefaultFileSystem()->MakeDirs(MaildirPath(dir_.path(), name) + sub));
-    }
+    ASSERT_TRUE(AddAccountWithMaildir(
+        DefaultFileSystem(), dir_.path(),
+        {name, PasswordDigestText(password), uin, name + "@example.com", "昵称"}, &why))
+        << why;
   }
 
   // Starts the gateway after `configure` has had its say.

@@ -254,13 +254,18 @@ protocol::RequestHead MailService::SessionHead() {
   return head;
 }
 
-bool MailService::DoGetMailBrief(uint32_t mail_id) {
-  if (store_ == nullptr) return false;
-  const uint32_t server_id = store_->mails()->GetServerID(mail_id);
+uint32_t MailService::ServerIdToFetch(uint32_t mail_id, const char* refusal) {
+  const uint32_t server_id = store_ == nullptr ? 0 : store_->mails()->GetServerID(mail_id);
   if (server_id == 0 || server_id == store::kLocalServerId) {
-    WriteLog(kNetworkLog, "DoGetMailBrief Get ServerID Failed (MAILID)", mail_id, 0);
-    return false;
+    WriteLog(kNetworkLog, refusal, mail_id, 0);
+    return 0;
   }
+  return server_id;
+}
+
+bool MailService::DoGetMailBrief(uint32_t mail_id) {
+  const uint32_t server_id = ServerIdToFetch(mail_id, "DoGetMailBrief Get ServerID Failed (MAILID)");
+  if (server_id == 0) return false;
   commands::BriefRequest request;
   request.head = SessionHead();
   request.server_id = server_id;
@@ -277,12 +282,9 @@ bool MailService::DoGetMailBrief(uint32_t mail_id) {
 }
 
 bool MailService::DoGetMailBody(uint32_t mail_id, int32_t offset, int32_t version) {
-  if (store_ == nullptr || offset < 0) return false;
-  const uint32_t server_id = store_->mails()->GetServerID(mail_id);
-  if (server_id == 0 || server_id == store::kLocalServerId) {
-    WriteLog(kNetworkLog, "DoGetMailBody Get ServerID Failed (MAILID)", mail_id, 0);
-    return false;
-  }
+  if (offset < 0) return false;
+  const uint32_t server_id = ServerIdToFetch(mail_id, "DoGetMailBody Get ServerID Failed (MAILID)");
+  if (server_id == 0) return false;
   commands::BodyRequest request;
   request.head = SessionHead();
   request.server_id = server_id;

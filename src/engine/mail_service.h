@@ -223,6 +223,9 @@ class MailService : public JobListener,
   // Ends the fetch held by job_id in its slot with one event.
   void EndFetch(uint32_t job_id, int job_type, const FetchOutcome& outcome);
   int32_t* FetchSlot(int job_type);
+  // The ServerID of a mail the service holds; 0 (refusal logged) for an
+  // unknown or local mail, or no open store.
+  uint32_t ServerIdToFetch(uint32_t mail_id, const char* refusal);
   // The head every request of the signed-in account carries.
   protocol::RequestHead SessionHead();
   // After a -3 answer: a copy of the job waits for a silent login. False

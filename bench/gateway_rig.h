@@ -16,28 +16,9 @@
 #include "gateway/gateway_cli.h"
 #include "gateway/gateway_server.h"
 #include "platform/utf.h"
+#include "tests/job_reporters.h"
 
 namespace quill {
-
-// Hands each report to the job's callbacks at once, as the UI thread does
-// while the worker waits in its send.
-class InlineUi : public engine::JobReporter {
- public:
-  explicit InlineUi(engine::NetJob* job) : job_(job) {}
-  bool ShouldContinue() const override { return true; }
-  bool SendError(uint32_t e, uint32_t s) override {
-    job_->OnError(1, job_->GetJobType(), e, s, 0);
-    return true;
-  }
-  bool SendData(std::unique_ptr<engine::JobResult> r, uintptr_t) override {
-    job_->OnDataCome(1, job_->GetJobType(), r.get(), 0);
-    return true;
-  }
-  bool SendPercent(std::unique_ptr<engine::JobResult>) override { return true; }
-
- private:
-  engine::NetJob* const job_;
-};
 
 // Keeps the last decoded response of an exchange.
 class KeepResult : public engine::JobReporter {

@@ -21,6 +21,7 @@
 #include "protocol/envelope.h"
 #include "protocol/message_type.h"
 #include "protocol/response_wrapper.h"
+#include "tests/job_reporters.h"
 
 namespace quill {
 namespace engine {
@@ -39,28 +40,6 @@ class CountingBackend : public LinuxConnectionBackend {
   }
   std::atomic<bool> refuse{false};
   std::atomic<int> releases{0};
-};
-
-class Recorder : public JobReporter {
- public:
-  bool ShouldContinue() const override { return true; }
-  bool SendError(uint32_t error, uint32_t s) override {
-    ++reports;
-    system_error = error;
-    step = s;
-    return true;
-  }
-  bool SendData(std::unique_ptr<JobResult> r, uintptr_t) override {
-    ++reports;
-    result = std::move(r);
-    return true;
-  }
-  bool SendPercent(std::unique_ptr<JobResult>) override { return true; }
-
-  int reports = 0;
-  uint32_t system_error = 0;
-  uint32_t step = 0;
-  std::unique_ptr<JobResult> result;
 };
 
 class CodeResult : public JobResult {

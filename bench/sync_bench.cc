@@ -17,7 +17,7 @@
 
 #include "bench/gateway_rig.h"
 #include "commands/sync_job.h"
-#include "engine/sync_applier.h"
+#include "facade/sync_applier.h"
 #include "gateway/gateway_server.h"
 #include "store/account_store.h"
 
@@ -87,8 +87,8 @@ class StoreHost : public CountingHost {
  private:
   // Durable at the last page, as the mail service makes a sync this short.
   bool Keep(const commands::SyncResponse& page, bool final_page) override {
-    engine::SyncPageStats stats;
-    return engine::ApplySyncPage(&store_, page, final_page, &stats);
+    facade::SyncPageStats stats;
+    return facade::ApplySyncPage(&store_, page, final_page, &stats);
   }
 
   store::AccountStore store_;

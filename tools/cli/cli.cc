@@ -13,8 +13,8 @@
 
 #include "commands/auth_job.h"
 #include "engine/connection_backend.h"
-#include "engine/mail_service.h"
-#include "engine/sync_applier.h"
+#include "facade/mail_service.h"
+#include "facade/sync_applier.h"
 #include "html/html_text_extractor.h"
 #include "platform/crypto.h"
 #include "platform/device_id_source.h"
@@ -151,7 +151,7 @@ bool LoadGateway(FileSystem* fs, const Options& o, engine::GatewayConfig* gatewa
 // Signs in and waits for the answer and for the login slot to free (at the
 // job's end, just after its answer). False, with the product's text on err,
 // when it failed. The account is saved for later commands.
-bool SignIn(engine::MailService* service, MessageLoop* loop, const Options& o,
+bool SignIn(facade::MailService* service, MessageLoop* loop, const Options& o,
             const std::u16string& account, const std::u16string& password, bool user_initiated,
             commands::AuthOutcome* outcome, std::ostream& err) {
   std::optional<commands::AuthOutcome> done;
@@ -181,7 +181,7 @@ bool SignIn(engine::MailService* service, MessageLoop* loop, const Options& o,
   return true;
 }
 
-int Login(engine::MailService* service, MessageLoop* loop, const Options& o, std::ostream& out,
+int Login(facade::MailService* service, MessageLoop* loop, const Options& o, std::ostream& out,
           std::ostream& err) {
   if (o.command.size() != 3) {
     err << kUsage;
@@ -203,7 +203,7 @@ int Login(engine::MailService* service, MessageLoop* loop, const Options& o, std
 }
 
 // Signs in with the account the last login saved, as start-up does.
-bool SignInSaved(engine::MailService* service, MessageLoop* loop, const Options& o,
+bool SignInSaved(facade::MailService* service, MessageLoop* loop, const Options& o,
                  std::ostream& err) {
   store::GlobalSettings& settings = service->settings();
   const std::u16string account = settings.Get(store::global_keys::kUinName);
@@ -216,15 +216,15 @@ bool SignInSaved(engine::MailService* service, MessageLoop* loop, const Options&
   return SignIn(service, loop, o, account, password, /*user_initiated=*/false, &outcome, err);
 }
 
-int Sync(engine::MailService* service, MessageLoop* loop, const Options& o, std::ostream& err) {
+int Sync(facade::MailService* service, MessageLoop* loop, const Options& o, std::ostream& err) {
   if (o.command.size() != 1) {
     err << kUsage;
     return kExitUsage;
   }
   if (!SignInSaved(service, loop, o, err)) return kExitFailed;
-  std::optional<engine::SyncOutcome> outcome;
+  std::optional<facade::SyncOutcome> outcome;
   int new_mails = 0;
-  service->SubscribeSyncDone([&](const engine::SyncOutcome& done) { outcome = done; });
+  service->SubscribeSyncDone([&](const facade::SyncOutcome& done) { outcome = done; });
   service->SubscribeNewMailArrived([&](int count) { new_mails = count; });
   if (!service->DoSync(/*reason=*/5)) {
     err << "quillpost-cli: the sync could not be started\n";
@@ -258,7 +258,7 @@ int Sync(engine::MailService* service, MessageLoop* loop, const Options& o, std:
 }
 
 // Opens the store of the account the last login saved; no sign-in.
-bool OpenSaved(engine::MailService* service, std::ostream& err) {
+bool OpenSaved(facade::MailService* service, std::ostream& err) {
   if (service->OpenSavedAccount()) return true;
   err << "quillpost-cli: no saved account: run login first\n";
   return false;
@@ -277,7 +277,7 @@ bool ParseU32(const std::string& text, uint32_t* out) {
 
 // "YYYY-MM-DD HH:MM" (UTC) of a FILETIME.
 std::string FormatDate(uint64_t filetime) {
-  const time_t t = static_cast<time_t>(engine::UnixSecondsOfFileTime(filetime));
+  const time_t t = static_cast<time_t>(facade::UnixSecondsOfFileTime(filetime));
   struct tm tm;
   gmtime_r(&t, &tm);
   char buf[32];
@@ -294,7 +294,7 @@ std::string Field(const std::u16string& text) {
   return out;
 }
 
-int List(engine::MailService* service, const Options& o, std::ostream& out, std::ostream& err) {
+int List(facade::MailService* service, const Options& o, std::ostream& out, std::ostream& err) {
   uint32_t folder = store::kAllFolders;
   for (size_t i = 1; i < o.command.size(); ++i) {
     const std::string& a = o.command[i];
@@ -329,10 +329,10 @@ uint32_t MailIdArg(const std::string& text) {
 }
 
 // Waits for one fetch event after `start` returned true.
-bool FetchOnce(engine::MailService* service, MessageLoop* loop, const Options& o, bool brief,
+bool FetchOnce(facade::MailService* service, MessageLoop* loop, const Options& o, bool brief,
                const std::function<bool()>& start, std::ostream& err) {
-  std::optional<engine::FetchOutcome> outcome;
-  auto handler = [&](const engine::FetchOutcome& done) { outcome = done; };
+  std::optional<facade::FetchOutcome> outcome;
+  auto handler = [&](const facade::FetchOutcome& done) { outcome = done; };
   const int id = brief ? service->SubscribeBriefDone(handler) : service->SubscribeBodyDone(handler);
   const bool ok = start() && loop->PumpUntil([&] { return outcome.has_value(); },
                                              static_cast<uint32_t>(o.timeout_seconds) * 1000);
@@ -350,7 +350,7 @@ bool FetchOnce(engine::MailService* service, MessageLoop* loop, const Options& o
   return true;
 }
 
-int Show(engine::MailService* service, MessageLoop* loop, const Options& o, std::ostream& out,
+int Show(facade::MailService* service, MessageLoop* loop, const Options& o, std::ostream& out,
          std::ostream& err) {
   const uint32_t mail_id = o.command.size() == 2 ? MailIdArg(o.command[1]) : 0;
   if (mail_id == 0) {
@@ -412,7 +412,7 @@ int Show(engine::MailService* service, MessageLoop* loop, const Options& o, std:
 }
 
 // mark and delete: local changes, queued for the next sync.
-int Change(engine::MailService* service, const Options& o, std::ostream& err) {
+int Change(facade::MailService* service, const Options& o, std::ostream& err) {
   const bool mark = o.command[0] == "mark";
   const size_t want = mark ? 3 : 2;
   const uint32_t mail_id = o.command.size() == want ? MailIdArg(o.command[1]) : 0;
@@ -436,7 +436,7 @@ int Change(engine::MailService* service, const Options& o, std::ostream& err) {
   return kExitOk;
 }
 
-int Folders(engine::MailService* service, const Options& o, std::ostream& out, std::ostream& err) {
+int Folders(facade::MailService* service, const Options& o, std::ostream& out, std::ostream& err) {
   if (o.command.size() != 1) {
     err << kUsage;
     return kExitUsage;
@@ -456,7 +456,7 @@ int Folders(engine::MailService* service, const Options& o, std::ostream& out, s
   return kExitOk;
 }
 
-int Contacts(engine::MailService* service, const Options& o, std::ostream& out,
+int Contacts(facade::MailService* service, const Options& o, std::ostream& out,
              std::ostream& err) {
   if (o.command.size() != 1) {
     err << kUsage;
@@ -548,7 +548,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     err << "quillpost-cli: cannot create " << o.data_dir << "\n";
     return kExitUsage;
   }
-  engine::MailServiceOptions so;
+  facade::MailServiceOptions so;
   so.data_dir = o.data_dir;
   if (!LoadGateway(fs, o, &so.gateway, err)) return kExitUsage;
 
@@ -560,7 +560,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   so.backend = &backend;
 
   MessageLoop loop;
-  engine::MailService service(&loop, std::move(so));
+  facade::MailService service(&loop, std::move(so));
   if (o.command[0] == "login") return Login(&service, &loop, o, out, err);
   if (o.command[0] == "sync") return Sync(&service, &loop, o, err);
   if (o.command[0] == "list") return List(&service, o, out, err);

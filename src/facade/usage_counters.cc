@@ -1,31 +1,31 @@
-#include "engine/usage_counters.h"
+#include "facade/usage_counters.h"
 
 #include <string>
 
 #include "engine/net_job.h"
 
 namespace quill {
-namespace engine {
+namespace facade {
 
 const char* UsageCounters::Prefix(int job_type) {
   switch (job_type) {
-    case kJobLogin: return "Auth";
-    case kJobSync: return "Sync";
-    case kJobMailBrief: return "MailBrief";
-    case kJobMailBody: return "MailBody";
-    case kJobAttachDownload:
-    case kJobAttachPicture:
-    case kJobAttachText: return "MailAttach";
-    case kJobMailImage: return "MailImg";
-    case kJobLongMail: return "MailDelvLong";
+    case engine::kJobLogin: return "Auth";
+    case engine::kJobSync: return "Sync";
+    case engine::kJobMailBrief: return "MailBrief";
+    case engine::kJobMailBody: return "MailBody";
+    case engine::kJobAttachDownload:
+    case engine::kJobAttachPicture:
+    case engine::kJobAttachText: return "MailAttach";
+    case engine::kJobMailImage: return "MailImg";
+    case engine::kJobLongMail: return "MailDelvLong";
     default: return nullptr;
   }
 }
 
-void UsageCounters::Count(int job_type, JobEventKind kind, int32_t code) {
+void UsageCounters::Count(int job_type, engine::JobEventKind kind, int32_t code) {
   const char* prefix = Prefix(job_type);
-  if (prefix == nullptr || kind == JobEventKind::kProgress) return;
-  const char* outcome = kind == JobEventKind::kError ? "NetErr" : code != 0 ? "SvrErr" : "OK";
+  if (prefix == nullptr || kind == engine::JobEventKind::kProgress) return;
+  const char* outcome = kind == engine::JobEventKind::kError ? "NetErr" : code != 0 ? "SvrErr" : "OK";
   const std::string key = std::string(prefix) + outcome;
   store::ConfigFile& file = settings_->file();
   // The values are 32-bit; a full one wraps to 0 like its upload type.
@@ -47,5 +47,5 @@ bool UsageCounters::Flush() {
   return true;
 }
 
-}  // namespace engine
+}  // namespace facade
 }  // namespace quill

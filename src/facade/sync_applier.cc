@@ -1,11 +1,11 @@
-#include "engine/sync_applier.h"
+#include "facade/sync_applier.h"
 
-#include "engine/mail_fetch_store.h"
+#include "facade/mail_fetch_store.h"
 #include "platform/utf.h"
 #include "store/mail_record.h"
 
 namespace quill {
-namespace engine {
+namespace facade {
 namespace {
 
 using commands::SyncCommand;
@@ -126,5 +126,5 @@ bool ApplySyncPage(store::AccountStore* store, const commands::SyncResponse& pag
   return store->SetSyncKey(page.new_key, durable);
 }
 
-}  // namespace engine
+}  // namespace facade
 }  // namespace quill

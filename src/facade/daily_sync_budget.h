@@ -5,8 +5,8 @@
 //
 // Thread safety: Reached() may be called from any worker; the window has
 // its own lock, taken after none other.
-#ifndef QUILL_ENGINE_DAILY_SYNC_BUDGET_H_
-#define QUILL_ENGINE_DAILY_SYNC_BUDGET_H_
+#ifndef QUILL_FACADE_DAILY_SYNC_BUDGET_H_
+#define QUILL_FACADE_DAILY_SYNC_BUDGET_H_
 
 #include <cstdint>
 #include <functional>
@@ -16,15 +16,15 @@
 #include "engine/exchange.h"
 
 namespace quill {
-namespace engine {
+namespace facade {
 
-class DailySyncBudget : public TransferBudget {
+class DailySyncBudget : public engine::TransferBudget {
  public:
   static constexpr uint64_t kDefaultLimit = 1048576;
   static constexpr uint32_t kWindowMs = 86400000;
 
   // account must outlive the budget; tick_ms defaults to GetTickCount.
-  DailySyncBudget(const AccountState* account, uint64_t limit,
+  DailySyncBudget(const engine::AccountState* account, uint64_t limit,
                   std::function<uint32_t()> tick_ms = nullptr);
 
   // True once more than the limit of sync bytes were counted in the window.
@@ -32,7 +32,7 @@ class DailySyncBudget : public TransferBudget {
   void SetLimit(uint64_t limit);
 
  private:
-  const AccountState* const account_;
+  const engine::AccountState* const account_;
   const std::function<uint32_t()> tick_ms_;
   std::mutex mu_;
   uint64_t limit_;               // bytes allowed per window
@@ -41,7 +41,7 @@ class DailySyncBudget : public TransferBudget {
   uint64_t bytes_at_start_ = 0;  // the account's daily bytes when it began
 };
 
-}  // namespace engine
+}  // namespace facade
 }  // namespace quill
 
-#endif  // QUILL_ENGINE_DAILY_SYNC_BUDGET_H_
+#endif  // QUILL_FACADE_DAILY_SYNC_BUDGET_H_

@@ -12,7 +12,7 @@
 #include "gateway/gateway_server.h"
 #include "platform/utf.h"
 #include "protocol/codec_status.h"
-#include "tests/gateway/client_rig.h"
+#include "tests/e2e/client_rig.h"
 #include "tests/temp_dir.h"
 #include "tools/cli/cli.h"
 

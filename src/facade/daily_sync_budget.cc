@@ -1,21 +1,21 @@
-#include "engine/daily_sync_budget.h"
+#include "facade/daily_sync_budget.h"
 
 #include <utility>
 
 #include "platform/clock.h"
 
 namespace quill {
-namespace engine {
+namespace facade {
 namespace {
 
-uint64_t DailyBytes(const AccountState* account) {
-  const TransferTotals t = account->totals();
+uint64_t DailyBytes(const engine::AccountState* account) {
+  const engine::TransferTotals t = account->totals();
   return t.daily_sent + t.daily_received;
 }
 
 }  // namespace
 
-DailySyncBudget::DailySyncBudget(const AccountState* account, uint64_t limit,
+DailySyncBudget::DailySyncBudget(const engine::AccountState* account, uint64_t limit,
                                  std::function<uint32_t()> tick_ms)
     : account_(account),
       tick_ms_(tick_ms ? std::move(tick_ms) : std::function<uint32_t()>(GetTickCount)),
@@ -38,5 +38,5 @@ bool DailySyncBudget::Reached() {
   return bytes - bytes_at_start_ > limit_;
 }
 
-}  // namespace engine
+}  // namespace facade
 }  // namespace quill

@@ -7,7 +7,7 @@
 #include "commands/sync_job.h"
 #include "engine/trace.h"
 #include "protocol/codec_status.h"
-#include "tests/gateway/client_rig.h"
+#include "tests/e2e/client_rig.h"
 #include "tests/gateway/maildir_writer.h"
 
 namespace quill {

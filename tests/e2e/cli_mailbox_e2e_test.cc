@@ -12,7 +12,7 @@
 #include <mutex>
 #include <sstream>
 
-#include "tests/gateway/client_rig.h"
+#include "tests/e2e/client_rig.h"
 #include "tests/gateway/maildir_writer.h"
 #include "store/global_settings.h"
 #include "store/le_bytes.h"

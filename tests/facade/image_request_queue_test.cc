@@ -1,16 +1,16 @@
 // The image request queue (one job at a time, -10 retries on a timer) and
 // the daily sync budget's window.
-#include "engine/image_request_queue.h"
+#include "facade/image_request_queue.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "engine/daily_sync_budget.h"
+#include "facade/daily_sync_budget.h"
 
 namespace quill {
-namespace engine {
+namespace facade {
 namespace {
 
 ImageRequest Image(const char16_t* url) {
@@ -81,7 +81,7 @@ TEST_F(ImageRequestQueueTest, DelayedRequestsStartWhenDueAndRetriesAreCapped) {
 }
 
 TEST(DailySyncBudgetTest, WindowOpensAtFirstCheckAndTurnsAfterADayOrAWrap) {
-  AccountState account;
+  engine::AccountState account;
   uint32_t now = 5000;
   DailySyncBudget budget(&account, 1000, [&] { return now; });
   account.AddReceived(50000, /*counts_daily=*/true);  // before the window: not counted
@@ -102,5 +102,5 @@ TEST(DailySyncBudgetTest, WindowOpensAtFirstCheckAndTurnsAfterADayOrAWrap) {
 }
 
 }  // namespace
-}  // namespace engine
+}  // namespace facade
 }  // namespace quill

@@ -5,14 +5,14 @@
 // Flush, once per job rather than once per exchange.
 //
 // Threading: UI thread only, like the settings it writes.
-#ifndef QUILL_ENGINE_USAGE_COUNTERS_H_
-#define QUILL_ENGINE_USAGE_COUNTERS_H_
+#ifndef QUILL_FACADE_USAGE_COUNTERS_H_
+#define QUILL_FACADE_USAGE_COUNTERS_H_
 
 #include "engine/job_listener.h"
 #include "store/global_settings.h"
 
 namespace quill {
-namespace engine {
+namespace facade {
 
 class UsageCounters {
  public:
@@ -25,7 +25,7 @@ class UsageCounters {
 
   // Counts one report of a job: data with result `code`, or an error.
   // Progress reports count nothing.
-  void Count(int job_type, JobEventKind kind, int32_t code);
+  void Count(int job_type, engine::JobEventKind kind, int32_t code);
 
   // "StartTime" (the run's start) and "EndTime" (the end of the last sync),
   // seconds since 1970.
@@ -40,7 +40,7 @@ class UsageCounters {
   bool dirty_ = false;  // counts not yet written
 };
 
-}  // namespace engine
+}  // namespace facade
 }  // namespace quill
 
-#endif  // QUILL_ENGINE_USAGE_COUNTERS_H_
+#endif  // QUILL_FACADE_USAGE_COUNTERS_H_

@@ -1,15 +1,15 @@
 // Sync pages applied to a real account store.
-#include "engine/sync_applier.h"
+#include "facade/sync_applier.h"
 
 #include <gtest/gtest.h>
 
-#include "engine/mail_fetch_store.h"
+#include "facade/mail_fetch_store.h"
 #include "platform/utf.h"
 
 #include "tests/temp_dir.h"
 
 namespace quill {
-namespace engine {
+namespace facade {
 namespace {
 
 using commands::SyncCommand;
@@ -192,5 +192,5 @@ TEST_F(SyncApplierTest, BodySlicesLandOnlyWhereTheHeldTextEnds) {
 }
 
 }  // namespace
-}  // namespace engine
+}  // namespace facade
 }  // namespace quill

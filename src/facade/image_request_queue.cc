@@ -1,4 +1,4 @@
-#include "engine/image_request_queue.h"
+#include "facade/image_request_queue.h"
 
 #include <algorithm>
 #include <utility>
@@ -6,7 +6,7 @@
 #include "platform/clock.h"
 
 namespace quill {
-namespace engine {
+namespace facade {
 namespace {
 
 constexpr uint32_t kTimerId = 1;
@@ -89,5 +89,5 @@ void ImageRequestQueue::OnTimer() {
   Request(std::move(due));
 }
 
-}  // namespace engine
+}  // namespace facade
 }  // namespace quill

@@ -5,7 +5,7 @@
 #include "commands/mail_fetch_job.h"
 #include "commands/sync_message.h"
 #include "engine/trace.h"
-#include "tests/gateway/client_rig.h"
+#include "tests/e2e/client_rig.h"
 #include "tests/gateway/maildir_writer.h"
 
 namespace quill {

@@ -8,10 +8,10 @@
 #include <optional>
 #include <string>
 
-#include "engine/mail_service.h"
+#include "facade/mail_service.h"
 #include "store/config_file.h"
 #include "store/global_settings.h"
-#include "tests/gateway/client_rig.h"
+#include "tests/e2e/client_rig.h"
 #include "tests/gateway/maildir_writer.h"
 
 namespace quill {
@@ -30,8 +30,8 @@ class MailServiceEndToEnd : public ClientGatewayTest {
     ASSERT_TRUE(settings.Set(store::global_keys::kAutoDeleteSpan, 0));
   }
 
-  void MakeService(uint64_t daily_limit = engine::DailySyncBudget::kDefaultLimit) {
-    engine::MailServiceOptions o;
+  void MakeService(uint64_t daily_limit = facade::DailySyncBudget::kDefaultLimit) {
+    facade::MailServiceOptions o;
     o.data_dir = data_.path();
     o.gateway = gateway_;
     o.fs = DefaultFileSystem();
@@ -39,11 +39,11 @@ class MailServiceEndToEnd : public ClientGatewayTest {
     o.daily_sync_limit = daily_limit;
     o.tick_ms = [this] { return tick_ms_; };
     service_.reset();  // one service per data directory at a time
-    service_ = std::make_unique<engine::MailService>(&loop_, std::move(o));
+    service_ = std::make_unique<facade::MailService>(&loop_, std::move(o));
     service_->SubscribeJobStarted([this] { ++started_; });
     service_->SubscribeJobEnded([this] { ++ended_; });
     service_->SubscribeNewMailFound([this] { ++found_; });
-    service_->SubscribeSyncDone([this](const engine::SyncOutcome& o) {
+    service_->SubscribeSyncDone([this](const facade::SyncOutcome& o) {
       ++sync_dones_;
       sync_ = o;
     });
@@ -90,11 +90,11 @@ class MailServiceEndToEnd : public ClientGatewayTest {
   }
 
   MessageLoop loop_;
-  std::unique_ptr<engine::MailService> service_;
+  std::unique_ptr<facade::MailService> service_;
   std::string maildir_;
   uint32_t tick_ms_ = 1000;
   int started_ = 0, ended_ = 0, found_ = 0, sync_dones_ = 0;
-  std::optional<engine::SyncOutcome> sync_;
+  std::optional<facade::SyncOutcome> sync_;
 };
 
 TEST_F(MailServiceEndToEnd, WorkWithoutSessionWaitsForASilentLoginAndEveryJobEndsOnce) {
@@ -118,8 +118,8 @@ TEST_F(MailServiceEndToEnd, WorkWithoutSessionWaitsForASilentLoginAndEveryJobEnd
   // the second one is served.
   MakeService();
   ASSERT_TRUE(service_->OpenSavedAccount());
-  std::vector<engine::FetchOutcome> briefs;
-  service_->SubscribeBriefDone([&](const engine::FetchOutcome& o) { briefs.push_back(o); });
+  std::vector<facade::FetchOutcome> briefs;
+  service_->SubscribeBriefDone([&](const facade::FetchOutcome& o) { briefs.push_back(o); });
   ASSERT_TRUE(service_->DoGetMailBrief(1));
   ASSERT_TRUE(service_->DoGetMailBrief(2));
   ASSERT_TRUE(loop_.PumpUntil([&] { return briefs.size() == 2; }, kWaitMs));
@@ -195,7 +195,7 @@ TEST_F(MailServiceEndToEnd, TheDailyBudgetStopsSyncUntilTheWindowTurns) {
   EXPECT_EQ(sync_->step, 200);
   EXPECT_EQ(service_->store()->mails()->mail_count(), held);
   // A day later, and with a limit from global.cfg, the rest comes in.
-  tick_ms_ += engine::DailySyncBudget::kWindowMs + 1;
+  tick_ms_ += facade::DailySyncBudget::kWindowMs + 1;
   store::GlobalSettings settings(DefaultFileSystem());
   settings.SetDataDir(data_.path());
   ASSERT_TRUE(settings.Set(store::global_keys::kSyncNetFlowLimit, 1u << 30));

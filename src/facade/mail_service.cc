@@ -1,22 +1,22 @@
-#include "engine/mail_service.h"
+#include "facade/mail_service.h"
 
 #include <set>
 #include <utility>
 
 #include "commands/auth_job.h"
 #include "engine/dial_up_job.h"
-#include "engine/mail_fetch_store.h"
-#include "engine/sync_applier.h"
+#include "facade/mail_fetch_store.h"
+#include "facade/sync_applier.h"
 #include "engine/trace.h"
 #include "platform/clock.h"
 #include "protocol/message_heads.h"
 
 namespace quill {
-namespace engine {
+namespace facade {
 namespace {
 
 // The mail a fetch job is for; 0 for other jobs.
-uint32_t MailIdOf(NetJob* job) {
+uint32_t MailIdOf(engine::NetJob* job) {
   if (auto* brief = dynamic_cast<commands::BriefJob*>(job)) return brief->mail_id();
   if (auto* body = dynamic_cast<commands::BodyJob*>(job)) return body->mail_id();
   return 0;
@@ -32,7 +32,7 @@ MailService::MailService(MessageLoop* loop, MailServiceOptions options)
       usage_(&settings_),
       run_start_seconds_(NowSeconds()),
       connections_(options_.backend, options_.prober, [this] {
-        ConnectionManager::Options o;
+        engine::ConnectionManager::Options o;
         if (!options_.gateway.proxy.empty()) {
           o.proxy_host = options_.gateway.proxy.substr(0, options_.gateway.proxy.rfind(':'));
         }
@@ -44,7 +44,7 @@ MailService::MailService(MessageLoop* loop, MailServiceOptions options)
   budget_.SetLimit(settings_.file().GetUInt64(store::global_keys::kSyncNetFlowLimit.name,
                                               options_.daily_sync_limit));
   connections_.SetDestination(startup.net);
-  TransferTotals totals;
+  engine::TransferTotals totals;
   totals.sent = startup.send_total;
   totals.received = startup.recv_total;
   account_.SetTotals(totals);
@@ -61,7 +61,7 @@ MailService::~MailService() {
   // The jobs' last ends arrive here, while every member still lives.
   pool_.Teardown();
   usage_.Flush();
-  const TransferTotals totals = account_.totals();
+  const engine::TransferTotals totals = account_.totals();
   settings_.SaveTrafficTotals(totals.received, totals.sent);
 }
 
@@ -73,7 +73,7 @@ bool MailService::DoAuth(int access_point, bool user_initiated, std::u16string a
   } else {
     if (auto_login_disabled_ || auto_login_failures_ >= kMaxAutoLoginFailures) return false;
     if (auth_job_id_ != -1) {
-      WriteLog(kNetworkLog, "DoAuth and but is Authing", 0, 0);
+      engine::WriteLog(engine::kNetworkLog, "DoAuth and but is Authing", 0, 0);
       return true;
     }
   }
@@ -96,7 +96,7 @@ bool MailService::DoAuth(int access_point, bool user_initiated, std::u16string a
   const int32_t id = Queue(std::move(job));
   if (id <= 0) return false;
   auth_job_id_ = id;
-  WriteLog(kNetworkLog, "DoAuth begin", 0, 0);
+  engine::WriteLog(engine::kNetworkLog, "DoAuth begin", 0, 0);
   job_started_.Fire();
   return true;
 }
@@ -132,10 +132,10 @@ void MailService::EndSessionJobs() {
     EndSync(static_cast<uint32_t>(sync_id), /*sent=*/false, outcome);
     if (sync_id > 0) Cancel(static_cast<uint32_t>(sync_id));
   }
-  for (int type : {kJobMailBrief, kJobMailBody}) CancelFetch(type);
+  for (int type : {engine::kJobMailBrief, engine::kJobMailBody}) CancelFetch(type);
 }
 
-bool MailService::StartSessionJob(std::unique_ptr<NetJob> job, int32_t* slot) {
+bool MailService::StartSessionJob(std::unique_ptr<engine::NetJob> job, int32_t* slot) {
   job->set_listener(this);
   if (HasSession()) {
     const int32_t id = Queue(std::move(job));
@@ -153,11 +153,11 @@ bool MailService::StartSessionJob(std::unique_ptr<NetJob> job, int32_t* slot) {
   return true;
 }
 
-void MailService::OnJobEvent(JobEventKind kind, int32_t code, int job_type, NetJob* job) {
+void MailService::OnJobEvent(engine::JobEventKind kind, int32_t code, int job_type, engine::NetJob* job) {
   usage_.Count(job_type, kind, code);
-  if (kind != JobEventKind::kData || code != protocol::kSessionKeyError) return;
+  if (kind != engine::JobEventKind::kData || code != protocol::kSessionKeyError) return;
   const int32_t id = static_cast<int32_t>(job->job_id());
-  if (job_type == kJobSync && id == sync_job_id_) {
+  if (job_type == engine::kJobSync && id == sync_job_id_) {
     if (!RetryAfterLogin(job, &sync_job_id_, &sync_retries_)) {
       SyncOutcome outcome;
       outcome.code = code;
@@ -169,29 +169,29 @@ void MailService::OnJobEvent(JobEventKind kind, int32_t code, int job_type, NetJ
   }
   int32_t* slot = FetchSlot(job_type);
   if (slot == nullptr || id != *slot) return;
-  if (!RetryAfterLogin(job, slot, job_type == kJobMailBrief ? &brief_retries_ : &body_retries_)) {
+  if (!RetryAfterLogin(job, slot, job_type == engine::kJobMailBrief ? &brief_retries_ : &body_retries_)) {
     EndFetch(job->job_id(), job_type, FetchOutcome{false, code, MailIdOf(job)});
   }
 }
 
-bool MailService::RetryAfterLogin(NetJob* job, int32_t* slot, int* retries) {
+bool MailService::RetryAfterLogin(engine::NetJob* job, int32_t* slot, int* retries) {
   // Bounded, since the service could answer -3 after every fresh login.
   if (*retries >= kMaxSessionRetries) return false;
   ++*retries;
-  std::unique_ptr<NetJob> copy;
+  std::unique_ptr<engine::NetJob> copy;
   switch (job->GetJobType()) {
-    case kJobSync:
-      WriteLog(kNetworkLog, "DoSync svr ret sessionkey err, auth and then will retry", 0, 0);
+    case engine::kJobSync:
+      engine::WriteLog(engine::kNetworkLog, "DoSync svr ret sessionkey err, auth and then will retry", 0, 0);
       copy = std::make_unique<commands::SyncJob>(&exchange_, static_cast<commands::SyncHost*>(this),
                                                  commands::SyncRequest());
       break;
-    case kJobMailBrief:
-      WriteLog(kNetworkLog, "GetMailBrief svr ret sessionkey err, auth and then will retry", 0, 0);
+    case engine::kJobMailBrief:
+      engine::WriteLog(engine::kNetworkLog, "GetMailBrief svr ret sessionkey err, auth and then will retry", 0, 0);
       copy = std::make_unique<commands::BriefJob>(
           &exchange_, static_cast<commands::MailFetchHost*>(this), 0, commands::BriefRequest());
       break;
-    case kJobMailBody:
-      WriteLog(kNetworkLog, "MailBody svr ret sessionkey err, auth and then will retry", 0, 0);
+    case engine::kJobMailBody:
+      engine::WriteLog(engine::kNetworkLog, "MailBody svr ret sessionkey err, auth and then will retry", 0, 0);
       copy = std::make_unique<commands::BodyJob>(
           &exchange_, static_cast<commands::MailFetchHost*>(this), 0, commands::BodyRequest());
       break;
@@ -227,7 +227,7 @@ void MailService::CancelFetch(int job_type) {
   }
 }
 
-int32_t MailService::Queue(std::unique_ptr<NetJob> job) {
+int32_t MailService::Queue(std::unique_ptr<engine::NetJob> job) {
   const int32_t id = pool_.AddJob(std::move(job));
   if (id > 0) live_jobs_.insert(static_cast<uint32_t>(id));
   return id;
@@ -240,8 +240,8 @@ void MailService::Cancel(uint32_t job_id) {
 }
 
 int32_t* MailService::FetchSlot(int job_type) {
-  if (job_type == kJobMailBrief) return &brief_job_id_;
-  if (job_type == kJobMailBody) return &body_job_id_;
+  if (job_type == engine::kJobMailBrief) return &brief_job_id_;
+  if (job_type == engine::kJobMailBody) return &body_job_id_;
   return nullptr;
 }
 
@@ -257,7 +257,7 @@ protocol::RequestHead MailService::SessionHead() {
 uint32_t MailService::ServerIdToFetch(uint32_t mail_id, const char* refusal) {
   const uint32_t server_id = store_ == nullptr ? 0 : store_->mails()->GetServerID(mail_id);
   if (server_id == 0 || server_id == store::kLocalServerId) {
-    WriteLog(kNetworkLog, refusal, mail_id, 0);
+    engine::WriteLog(engine::kNetworkLog, refusal, mail_id, 0);
     return 0;
   }
   return server_id;
@@ -269,7 +269,7 @@ bool MailService::DoGetMailBrief(uint32_t mail_id) {
   commands::BriefRequest request;
   request.head = SessionHead();
   request.server_id = server_id;
-  CancelFetch(kJobMailBrief);
+  CancelFetch(engine::kJobMailBrief);
   brief_retries_ = 0;
   if (!StartSessionJob(std::make_unique<commands::BriefJob>(
                            &exchange_, static_cast<commands::MailFetchHost*>(this), mail_id,
@@ -277,7 +277,7 @@ bool MailService::DoGetMailBrief(uint32_t mail_id) {
                        &brief_job_id_)) {
     return false;
   }
-  WriteLog(kNetworkLog, "DoGetMailBrief begin", mail_id, 0);
+  engine::WriteLog(engine::kNetworkLog, "DoGetMailBrief begin", mail_id, 0);
   return true;
 }
 
@@ -290,7 +290,7 @@ bool MailService::DoGetMailBody(uint32_t mail_id, int32_t offset, int32_t versio
   request.server_id = server_id;
   request.offset = offset;
   request.version = version;
-  CancelFetch(kJobMailBody);
+  CancelFetch(engine::kJobMailBody);
   body_retries_ = 0;
   if (!StartSessionJob(std::make_unique<commands::BodyJob>(
                            &exchange_, static_cast<commands::MailFetchHost*>(this), mail_id,
@@ -298,7 +298,7 @@ bool MailService::DoGetMailBody(uint32_t mail_id, int32_t offset, int32_t versio
                        &body_job_id_)) {
     return false;
   }
-  WriteLog(kNetworkLog, "DoGetMailBody begin", mail_id, 0);
+  engine::WriteLog(engine::kNetworkLog, "DoGetMailBody begin", mail_id, 0);
   return true;
 }
 
@@ -309,12 +309,12 @@ void MailService::BriefArrived(uint32_t job_id, uint32_t mail_id,
   FetchOutcome outcome{false, brief.head.result, mail_id};
   if (brief.head.result == 0) {
     outcome.ok = StoreBrief(store_.get(), mail_id, brief);
-    WriteLog(kNetworkLog, "DoGetMailBrief end ok (ServerID, MailID)", brief.server_id, mail_id);
+    engine::WriteLog(engine::kNetworkLog, "DoGetMailBrief end ok (ServerID, MailID)", brief.server_id, mail_id);
     if (brief.sync_needed != 0) DoSync(4);
   } else {
-    WriteLog(kNetworkLog, "DoGetMailBrief end err(errcode)", static_cast<uint32_t>(brief.head.result), 0);
+    engine::WriteLog(engine::kNetworkLog, "DoGetMailBrief end err(errcode)", static_cast<uint32_t>(brief.head.result), 0);
   }
-  EndFetch(job_id, kJobMailBrief, outcome);
+  EndFetch(job_id, engine::kJobMailBrief, outcome);
 }
 
 void MailService::BodyArrived(uint32_t job_id, uint32_t mail_id, int32_t asked_offset,
@@ -326,7 +326,7 @@ void MailService::BodyArrived(uint32_t job_id, uint32_t mail_id, int32_t asked_o
     outcome.ok = StoreBodySlice(store_.get(), mail_id, asked_offset, body);
     if (body.sync_needed != 0) DoSync(4);
   }
-  EndFetch(job_id, kJobMailBody, outcome);
+  EndFetch(job_id, engine::kJobMailBody, outcome);
 }
 
 void MailService::FetchFailed(uint32_t job_id, int job_type, uint32_t mail_id,
@@ -342,16 +342,16 @@ void MailService::EndFetch(uint32_t job_id, int job_type, const FetchOutcome& ou
   int32_t* slot = FetchSlot(job_type);
   if (slot == nullptr || static_cast<int32_t>(job_id) != *slot) return;  // not the slot's job
   *slot = -1;
-  (job_type == kJobMailBrief ? brief_done_ : body_done_).Fire(outcome);
+  (job_type == engine::kJobMailBrief ? brief_done_ : body_done_).Fire(outcome);
 }
 
 void MailService::OnJobEnded(uint32_t job_id, int job_type, uint32_t) {
-  if (job_type == kJobLogin && static_cast<int32_t>(job_id) == auth_job_id_) auth_job_id_ = -1;
+  if (job_type == engine::kJobLogin && static_cast<int32_t>(job_id) == auth_job_id_) auth_job_id_ = -1;
   // A sync that ended without its last page (no connection, the pool going
   // away) still ends once.
-  if (job_type == kJobSync && static_cast<int32_t>(job_id) == sync_job_id_) {
+  if (job_type == engine::kJobSync && static_cast<int32_t>(job_id) == sync_job_id_) {
     SyncOutcome outcome;
-    outcome.step = static_cast<int32_t>(kStepNoConnection);
+    outcome.step = static_cast<int32_t>(engine::kStepNoConnection);
     outcome.reason = sync_reason_;
     EndSync(job_id, /*sent=*/false, outcome);
   }
@@ -365,11 +365,11 @@ void MailService::OnJobEnded(uint32_t job_id, int job_type, uint32_t) {
 bool MailService::DoSync(int32_t reason) {
   if (store_ == nullptr) return false;
   if (auth_job_id_ != -1) {
-    WriteLog(kNetworkLog, "DoSync Is authing return false", 0, 0);
+    engine::WriteLog(engine::kNetworkLog, "DoSync Is authing return false", 0, 0);
     return false;
   }
   if (sync_job_id_ != -1) {
-    WriteLog(kNetworkLog, "DoSync Is syncing return false", 0, 0);
+    engine::WriteLog(engine::kNetworkLog, "DoSync Is syncing return false", 0, 0);
     return false;
   }
   commands::SyncRequest request;
@@ -407,7 +407,7 @@ bool MailService::DoSync(int32_t reason) {
     store_->commands()->FinishBatch(false);
     return false;
   }
-  WriteLog(kNetworkLog, "DoSync begin", static_cast<uint32_t>(reason), 0);
+  engine::WriteLog(engine::kNetworkLog, "DoSync begin", static_cast<uint32_t>(reason), 0);
   return true;
 }
 
@@ -476,8 +476,8 @@ void MailService::EndSync(uint32_t job_id, bool sent, const SyncOutcome& outcome
 }
 
 bool MailService::DoConnect(int destination) {
-  auto job = std::make_unique<DialUpJob>(&connections_, destination,
-                                         [this](NetworkType type) { connect_done_.Fire(type); });
+  auto job = std::make_unique<engine::DialUpJob>(&connections_, destination,
+                                         [this](engine::NetworkType type) { connect_done_.Fire(type); });
   job->set_listener(this);
   return Queue(std::move(job)) > 0;
 }
@@ -492,19 +492,19 @@ bool MailService::OpenSavedAccount() {
 std::u16string MailService::LoginAccount() { return account_.login_account(); }
 // The texts themselves are never logged: they are credentials.
 void MailService::SetLoginAccount(std::u16string account) {
-  WriteLog(kNetworkLog, "SetLoginAccount", 0, 0);
+  engine::WriteLog(engine::kNetworkLog, "SetLoginAccount", 0, 0);
   account_.SetLoginAccount(std::move(account));
 }
 void MailService::SetLoginPassword(std::u16string password) {
-  WriteLog(kNetworkLog, "SetLoginPsw", 0, 0);
+  engine::WriteLog(engine::kNetworkLog, "SetLoginPsw", 0, 0);
   account_.SetLoginPassword(std::move(password));
 }
 void MailService::SetSession(std::string session_key) {
-  WriteLog(kNetworkLog, "SetSession", 0, 0);
+  engine::WriteLog(engine::kNetworkLog, "SetSession", 0, 0);
   account_.SetSession(std::move(session_key));
 }
 void MailService::SetLoginUin(uint32_t uin) {
-  WriteLog(kNetworkLog, "SetLoginUin", uin, 0);
+  engine::WriteLog(engine::kNetworkLog, "SetLoginUin", uin, 0);
   account_.SetUin(uin);
 }
 
@@ -536,29 +536,29 @@ void MailService::SaveAccountProfile(const std::u16string& nickname,
 void MailService::RememberDestination(int access_point) { connections_.SetDestination(access_point); }
 
 void MailService::DropPendingJobs() {
-  std::vector<std::unique_ptr<NetJob>> dropped;
+  std::vector<std::unique_ptr<engine::NetJob>> dropped;
   dropped.swap(pending_);
   for (auto& job : dropped) job->Abandon();
 }
 
 void MailService::RunPendingJobs() {
-  std::vector<std::unique_ptr<NetJob>> ready;
+  std::vector<std::unique_ptr<engine::NetJob>> ready;
   ready.swap(pending_);
   const std::string session_key = account_.session().session_key;
   const uint32_t uin = account_.session().uin;
   // The most recently queued first.
   for (auto it = ready.rbegin(); it != ready.rend(); ++it) {
-    std::unique_ptr<NetJob>& job = *it;
+    std::unique_ptr<engine::NetJob>& job = *it;
     job->RenewSession(session_key, uin);
     const int type = job->GetJobType();
-    int32_t* slot = type == kJobSync ? &sync_job_id_ : FetchSlot(type);
+    int32_t* slot = type == engine::kJobSync ? &sync_job_id_ : FetchSlot(type);
     const uint32_t mail_id = MailIdOf(job.get());
     const int32_t id = Queue(std::move(job));
     if (id > 0) job_started_.Fire();
     if (slot == nullptr || *slot != kWaitingForLogin) continue;
     if (id > 0) {
       *slot = id;
-    } else if (type == kJobSync) {
+    } else if (type == engine::kJobSync) {
       SyncOutcome outcome;
       outcome.step = -1;
       outcome.reason = sync_reason_;
@@ -572,10 +572,10 @@ void MailService::RunPendingJobs() {
 // Update queries come with the update command; until then the notice is
 // only traced.
 void MailService::StartUpdateQuery(int reason) {
-  WriteLog(kNetworkLog, "update query due (reason)", static_cast<uint32_t>(reason), 0);
+  engine::WriteLog(engine::kNetworkLog, "update query due (reason)", static_cast<uint32_t>(reason), 0);
 }
 
 void MailService::AuthDone(const commands::AuthOutcome& outcome) { auth_done_.Fire(outcome); }
 
-}  // namespace engine
+}  // namespace facade
 }  // namespace quill

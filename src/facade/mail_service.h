@@ -6,8 +6,8 @@
 // Threading: every member is called on the UI thread (the loop's thread),
 // and every event handler runs there. Handlers are invoked without any lock
 // held and may subscribe, unsubscribe or start another operation.
-#ifndef QUILL_ENGINE_MAIL_SERVICE_H_
-#define QUILL_ENGINE_MAIL_SERVICE_H_
+#ifndef QUILL_FACADE_MAIL_SERVICE_H_
+#define QUILL_FACADE_MAIL_SERVICE_H_
 
 #include <array>
 #include <atomic>
@@ -23,13 +23,13 @@
 #include "commands/sync_job.h"
 #include "engine/account_state.h"
 #include "engine/connection_manager.h"
-#include "engine/daily_sync_budget.h"
-#include "engine/event_list.h"
+#include "facade/daily_sync_budget.h"
+#include "facade/event_list.h"
 #include "engine/exchange.h"
 #include "engine/gateway_config.h"
 #include "engine/http_connection_cache.h"
 #include "engine/job_listener.h"
-#include "engine/usage_counters.h"
+#include "facade/usage_counters.h"
 #include "engine/worker_pool.h"
 #include "platform/file_system.h"
 #include "platform/message_loop.h"
@@ -37,15 +37,15 @@
 #include "store/global_settings.h"
 
 namespace quill {
-namespace engine {
+namespace facade {
 
 struct MailServiceOptions {
   std::string data_dir;                  // holds "global.cfg" and the account directories
-  GatewayConfig gateway;                 // where the gateway is
+  engine::GatewayConfig gateway;                 // where the gateway is
   std::array<uint8_t, 16> device_id{};   // DeviceId
   FileSystem* fs = nullptr;              // required
-  ConnectionBackend* backend = nullptr;  // required
-  HttpProber* prober = nullptr;          // may be null
+  engine::ConnectionBackend* backend = nullptr;  // required
+  engine::HttpProber* prober = nullptr;          // may be null
   HttpOptions http;                      // timeouts of every exchange
   // Sync bytes allowed per 24 hours; "SyncNetFlowLimit" in global.cfg
   // overrides it.
@@ -71,7 +71,7 @@ struct FetchOutcome {
   uint32_t mail_id = 0;
 };
 
-class MailService : public JobListener,
+class MailService : public engine::JobListener,
                     private commands::LoginHost,
                     private commands::SyncHost,
                     private commands::MailFetchHost {
@@ -144,7 +144,7 @@ class MailService : public JobListener,
   int SubscribeBodyDone(FetchDoneHandler handler) { return body_done_.Subscribe(std::move(handler)); }
   void UnsubscribeBodyDone(int id) { body_done_.Unsubscribe(id); }
   // The network type a DoConnect reached (kNetNone: none).
-  int SubscribeConnectDone(std::function<void(NetworkType)> handler) {
+  int SubscribeConnectDone(std::function<void(engine::NetworkType)> handler) {
     return connect_done_.Subscribe(std::move(handler));
   }
   void UnsubscribeConnectDone(int id) { connect_done_.Unsubscribe(id); }
@@ -175,17 +175,17 @@ class MailService : public JobListener,
   // A login job holds the login slot (until its job end).
   bool LoginRunning() const { return auth_job_id_ != -1; }
   bool HasSession() const { return !account_.session().session_key.empty(); }
-  AccountState& account() { return account_; }
+  engine::AccountState& account() { return account_; }
   store::GlobalSettings& settings() { return settings_; }
-  ConnectionManager& connections() { return connections_; }
-  const GatewayConfig& gateway() const { return options_.gateway; }
+  engine::ConnectionManager& connections() { return connections_; }
+  const engine::GatewayConfig& gateway() const { return options_.gateway; }
   // The account directory of the signed-in account ("" before a login).
   const std::string& account_dir() const { return account_dir_; }
   // The open account's store; null before a login or OpenSavedAccount.
   store::AccountStore* store() { return store_.get(); }
 
   // JobListener.
-  void OnJobEvent(JobEventKind kind, int32_t code, int job_type, NetJob* job) override;
+  void OnJobEvent(engine::JobEventKind kind, int32_t code, int job_type, engine::NetJob* job) override;
   void OnJobEnded(uint32_t job_id, int job_type, uint32_t user_data) override;
 
  private:
@@ -230,19 +230,19 @@ class MailService : public JobListener,
   protocol::RequestHead SessionHead();
   // After a -3 answer: a copy of the job waits for a silent login. False
   // when the retries of the operation are used up.
-  bool RetryAfterLogin(NetJob* job, int32_t* slot, int* retries);
+  bool RetryAfterLogin(engine::NetJob* job, int32_t* slot, int* retries);
 
   // Ends the sync held by job_id: the batch of client commands back to the
   // queue unless `sent`, the new-mail event, SyncDone.
   void EndSync(uint32_t job_id, bool sent, const SyncOutcome& outcome);
   // Queues a job of `slot` with the pool, or, without a session, behind a
   // silent login. False (the job dropped) when neither was possible.
-  bool StartSessionJob(std::unique_ptr<NetJob> job, int32_t* slot);
+  bool StartSessionJob(std::unique_ptr<engine::NetJob> job, int32_t* slot);
   // Abandons the waiting jobs and ends and cancels the running sync and
   // fetches, each with its one result event.
   void EndSessionJobs();
   // Queues a job with the pool; its id, or -1.
-  int32_t Queue(std::unique_ptr<NetJob> job);
+  int32_t Queue(std::unique_ptr<engine::NetJob> job);
   // Cancels a queued or running job; it gets its JobEnded either way.
   void Cancel(uint32_t job_id);
   // Ends the running login now, as abandoned (one AuthDone), and cancels
@@ -255,14 +255,14 @@ class MailService : public JobListener,
   MessageLoop* const loop_;
   const MailServiceOptions options_;
   store::GlobalSettings settings_;           // "global.cfg"
-  AccountState account_;                     // login state and counters
+  engine::AccountState account_;                     // login state and counters
   DailySyncBudget budget_;                   // the sync traffic of the day
   UsageCounters usage_;                      // statistics counters in settings_
   const int64_t run_start_seconds_;          // when the service was made, for "StartTime"
-  ConnectionManager connections_;            // over options_.backend
-  HttpConnectionCache http_cache_;           // kept-alive gateway connections
-  ExchangeContext exchange_;                 // shared by every job
-  WorkerPool pool_;                          // runs the jobs
+  engine::ConnectionManager connections_;            // over options_.backend
+  engine::HttpConnectionCache http_cache_;           // kept-alive gateway connections
+  engine::ExchangeContext exchange_;                 // shared by every job
+  engine::WorkerPool pool_;                          // runs the jobs
   std::string account_dir_;                  // data_dir/uin, "" before a login
   std::unique_ptr<store::AccountStore> store_;  // the open account's data
   std::atomic<int32_t> stored_sync_key_{0};  // the store's sync key, for the sync worker
@@ -279,20 +279,20 @@ class MailService : public JobListener,
   bool first_sync_done_ = false;             // a sync succeeded in this run
   uint32_t auto_login_failures_ = 0;         // consecutive failed automatic logins
   bool auto_login_disabled_ = false;         // after a -8, for the rest of the run
-  std::vector<std::unique_ptr<NetJob>> pending_;  // jobs waiting for a session
+  std::vector<std::unique_ptr<engine::NetJob>> pending_;  // jobs waiting for a session
   std::set<uint32_t> live_jobs_;             // queued with the pool, JobEnded not yet fired
   EventList<const commands::AuthOutcome&> auth_done_;
   EventList<const SyncOutcome&> sync_done_;
   EventList<int> new_mail_;
   EventList<const FetchOutcome&> brief_done_;
   EventList<const FetchOutcome&> body_done_;
-  EventList<NetworkType> connect_done_;
+  EventList<engine::NetworkType> connect_done_;
   EventList<> job_started_;
   EventList<> job_ended_;
   EventList<> new_mail_found_;
 };
 
-}  // namespace engine
+}  // namespace facade
 }  // namespace quill
 
-#endif  // QUILL_ENGINE_MAIL_SERVICE_H_
+#endif  // QUILL_FACADE_MAIL_SERVICE_H_

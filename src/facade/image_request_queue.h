@@ -8,8 +8,8 @@
 // answers -10 for ever cannot keep the queue busy for ever.
 //
 // Threading: UI thread only; the timer runs on the loop.
-#ifndef QUILL_ENGINE_IMAGE_REQUEST_QUEUE_H_
-#define QUILL_ENGINE_IMAGE_REQUEST_QUEUE_H_
+#ifndef QUILL_FACADE_IMAGE_REQUEST_QUEUE_H_
+#define QUILL_FACADE_IMAGE_REQUEST_QUEUE_H_
 
 #include <cstdint>
 #include <deque>
@@ -19,7 +19,7 @@
 #include "platform/message_loop.h"
 
 namespace quill {
-namespace engine {
+namespace facade {
 
 struct ImageRequest {
   uint32_t mail_id = 0;     // the mail that shows the image
@@ -76,7 +76,7 @@ class ImageRequestQueue {
   std::deque<ImageRequest> delayed_;  // after -10, in order of their answers
 };
 
-}  // namespace engine
+}  // namespace facade
 }  // namespace quill
 
-#endif  // QUILL_ENGINE_IMAGE_REQUEST_QUEUE_H_
+#endif  // QUILL_FACADE_IMAGE_REQUEST_QUEUE_H_

@@ -4,8 +4,8 @@
 // Body offsets and lengths count UTF-16 code units. A body already
 // complete, or a slice that does not continue the text held, changes
 // nothing.
-#ifndef QUILL_ENGINE_MAIL_FETCH_STORE_H_
-#define QUILL_ENGINE_MAIL_FETCH_STORE_H_
+#ifndef QUILL_FACADE_MAIL_FETCH_STORE_H_
+#define QUILL_FACADE_MAIL_FETCH_STORE_H_
 
 #include <cstdint>
 
@@ -14,7 +14,7 @@
 #include "store/account_store.h"
 
 namespace quill {
-namespace engine {
+namespace facade {
 
 // Head, recipients, attachment list and the brief text as the body. False
 // when the mail is gone or a write failed (the record is then unchanged).
@@ -25,7 +25,7 @@ bool StoreBrief(store::AccountStore* store, uint32_t mail_id, const commands::Br
 bool StoreBodySlice(store::AccountStore* store, uint32_t mail_id, int32_t asked_offset,
                     const commands::BodyResponse& body);
 
-}  // namespace engine
+}  // namespace facade
 }  // namespace quill
 
-#endif  // QUILL_ENGINE_MAIL_FETCH_STORE_H_
+#endif  // QUILL_FACADE_MAIL_FETCH_STORE_H_

@@ -7,7 +7,7 @@
 #include "commands/body_message.h"
 #include "commands/brief_message.h"
 #include "commands/sync_message.h"
-#include "tests/gateway/client_rig.h"
+#include "tests/e2e/client_rig.h"
 #include "tests/gateway/maildir_writer.h"
 
 namespace quill {

@@ -2,8 +2,8 @@
 // one report of an exchange, and an exchange command made of an encoder and
 // a decoder, so each command message can be run against the gateway before
 // its job exists.
-#ifndef QUILL_TESTS_GATEWAY_CLIENT_RIG_H_
-#define QUILL_TESTS_GATEWAY_CLIENT_RIG_H_
+#ifndef QUILL_TESTS_E2E_CLIENT_RIG_H_
+#define QUILL_TESTS_E2E_CLIENT_RIG_H_
 
 #include <functional>
 #include <memory>
@@ -124,4 +124,4 @@ class ClientGatewayTest : public ::testing::Test {
 
 }  // namespace quill
 
-#endif  // QUILL_TESTS_GATEWAY_CLIENT_RIG_H_
+#endif  // QUILL_TESTS_E2E_CLIENT_RIG_H_

@@ -5,8 +5,8 @@
 // A replayed RBCMD_AddMail for a mail already held rewrites only its head
 // (flags, folder, date, subject, sender), never its body state, lengths or
 // version, so a page sent twice cannot lose a fetched body.
-#ifndef QUILL_ENGINE_SYNC_APPLIER_H_
-#define QUILL_ENGINE_SYNC_APPLIER_H_
+#ifndef QUILL_FACADE_SYNC_APPLIER_H_
+#define QUILL_FACADE_SYNC_APPLIER_H_
 
 #include <cstdint>
 
@@ -14,7 +14,7 @@
 #include "store/account_store.h"
 
 namespace quill {
-namespace engine {
+namespace facade {
 
 // What a page did, for the new-mail events.
 struct SyncPageStats {
@@ -34,7 +34,7 @@ uint64_t UnixSecondsOfFileTime(uint64_t filetime);
 bool ApplySyncPage(store::AccountStore* store, const commands::SyncResponse& page, bool durable,
                    SyncPageStats* stats);
 
-}  // namespace engine
+}  // namespace facade
 }  // namespace quill
 
-#endif  // QUILL_ENGINE_SYNC_APPLIER_H_
+#endif  // QUILL_FACADE_SYNC_APPLIER_H_

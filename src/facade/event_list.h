@@ -4,14 +4,14 @@
 // afterwards, one added is called from the next delivery on.
 //
 // Threading: UI thread only.
-#ifndef QUILL_ENGINE_EVENT_LIST_H_
-#define QUILL_ENGINE_EVENT_LIST_H_
+#ifndef QUILL_FACADE_EVENT_LIST_H_
+#define QUILL_FACADE_EVENT_LIST_H_
 
 #include <functional>
 #include <vector>
 
 namespace quill {
-namespace engine {
+namespace facade {
 
 template <typename... Args>
 class EventList {
@@ -49,7 +49,7 @@ class EventList {
   int next_id_ = 1;
 };
 
-}  // namespace engine
+}  // namespace facade
 }  // namespace quill
 
-#endif  // QUILL_ENGINE_EVENT_LIST_H_
+#endif  // QUILL_FACADE_EVENT_LIST_H_

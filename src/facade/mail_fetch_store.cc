@@ -1,11 +1,11 @@
-#include "engine/mail_fetch_store.h"
+#include "facade/mail_fetch_store.h"
 
 #include "engine/trace.h"
 #include "platform/utf.h"
 #include "store/mail_record.h"
 
 namespace quill {
-namespace engine {
+namespace facade {
 namespace {
 
 std::u16string Display(const commands::BriefAddress& a) {
@@ -84,7 +84,7 @@ bool StoreBodySlice(store::AccountStore* store, uint32_t mail_id, int32_t asked_
     // The whole body anew; only a text that starts at 0 can be one.
     if (body.offset != 0 || (body.head.result == 0 && offset != 0)) {
       if (body.head.result != 0) {
-        WriteLog(kMailLog, "server said body version has changed, but given offset is not zero", 0, 0);
+        engine::WriteLog(engine::kMailLog, "server said body version has changed, but given offset is not zero", 0, 0);
         // Nothing held is valid any more: the next request starts at 0.
         record.set_body_version(static_cast<uint16_t>(body.body_version));
         SetLengths(&record, static_cast<uint32_t>(body.body_length), 0);
@@ -115,5 +115,5 @@ bool StoreBodySlice(store::AccountStore* store, uint32_t mail_id, int32_t asked_
   return mails->WriteMail(mail_id, &record);
 }
 
-}  // namespace engine
+}  // namespace facade
 }  // namespace quill

@@ -94,7 +94,7 @@ std::u16string ConfigFile::GetText(std::string_view key, std::u16string_view def
   return line->substr(key.size() + 1);
 }
 
-bool ConfigFile::ParseInteger(std::string_view key, bool allow_negative, uint64_t max_positive,
+bool ConfigFile::ParseInteger(std::string_view key, uint64_t max_positive,
                               uint64_t max_negative, bool* negative, uint64_t* magnitude) {
   const std::u16string* line = Find(key);
   if (!line) return false;
@@ -104,7 +104,6 @@ bool ConfigFile::ParseInteger(std::string_view key, bool allow_negative, uint64_
   while (i < v.size() && (v[i] == u' ' || v[i] == u'\t')) ++i;
   *negative = false;
   if (i < v.size() && (v[i] == u'+' || v[i] == u'-')) *negative = v[i++] == u'-';
-  if (*negative && !allow_negative) return false;
   unsigned base = 10;
   if (i + 1 < v.size() && v[i] == u'0' && (v[i + 1] == u'x' || v[i + 1] == u'X')) {
     base = 16;
@@ -137,22 +136,22 @@ bool ConfigFile::ParseInteger(std::string_view key, bool allow_negative, uint64_
 int32_t ConfigFile::GetInt(std::string_view key, int32_t def) {
   bool negative;
   uint64_t m;
-  if (!ParseInteger(key, true, INT32_MAX, uint64_t{INT32_MAX} + 1, &negative, &m)) return def;
+  if (!ParseInteger(key, INT32_MAX, uint64_t{INT32_MAX} + 1, &negative, &m)) return def;
   return negative ? static_cast<int32_t>(-static_cast<int64_t>(m)) : static_cast<int32_t>(m);
 }
 
 uint32_t ConfigFile::GetUInt(std::string_view key, uint32_t def) {
   bool negative;
   uint64_t m;
-  if (!ParseInteger(key, false, UINT32_MAX, 0, &negative, &m)) return def;
-  return static_cast<uint32_t>(m);
+  if (!ParseInteger(key, UINT32_MAX, uint64_t{INT32_MAX} + 1, &negative, &m)) return def;
+  return negative ? static_cast<uint32_t>(0 - m) : static_cast<uint32_t>(m);
 }
 
 uint64_t ConfigFile::GetUInt64(std::string_view key, uint64_t def) {
   bool negative;
   uint64_t m;
-  if (!ParseInteger(key, false, UINT64_MAX, 0, &negative, &m)) return def;
-  return m;
+  if (!ParseInteger(key, UINT64_MAX, uint64_t{INT64_MAX} + 1, &negative, &m)) return def;
+  return negative ? 0 - m : m;
 }
 
 bool ConfigFile::SetText(std::string_view key, std::u16string_view value, bool save) {

@@ -8,7 +8,9 @@
 //
 // Integers are written in decimal; reading accepts leading white space, a
 // sign and a "0x" prefix, and gives the caller's default for anything else
-// (including values out of range).
+// (including values out of range). An unsigned read takes a negative value
+// as its two's complement ("-26815" is 0xFFFF9741), down to the signed
+// minimum of its width.
 //
 // Durability: the file is loaded on first use. Every save replaces it
 // atomically (mode 0600, it may hold a password digest). A file that exists
@@ -62,7 +64,9 @@ class ConfigFile {
  private:
   void Load();
   const std::u16string* Find(std::string_view key);
-  bool ParseInteger(std::string_view key, bool allow_negative, uint64_t max_positive,
+  // The value of key as a sign and a magnitude of at most max_positive, or
+  // max_negative when negative; false when absent or malformed.
+  bool ParseInteger(std::string_view key, uint64_t max_positive,
                     uint64_t max_negative, bool* negative, uint64_t* magnitude);
 
   FileSystem* const fs_;

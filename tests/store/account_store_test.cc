@@ -146,6 +146,21 @@ TEST_F(AccountStoreTest, SettingsAndDataId) {
   EXPECT_EQ(hex.find_first_of(u"ABCDEF"), std::u16string::npos);
 }
 
+// A last folder written as a signed number (the unread view is -26815 in
+// files of the device) reads back as the same FolderID.
+TEST_F(AccountStoreTest, NegativeLastFolderReadsAsItsFolderId) {
+  {
+    AccountStore a(DefaultFileSystem());
+    ASSERT_TRUE(a.Open(6, Data()));
+  }
+  ConfigFile cfg(DefaultFileSystem());
+  cfg.SetPath(Data() + "6/account.cfg");
+  ASSERT_TRUE(cfg.SetText("LAST_FOLDER_KEY", u"-26815"));
+  AccountStore a(DefaultFileSystem());
+  ASSERT_TRUE(a.Open(6, Data()));
+  EXPECT_EQ(a.GetLastFolder(), kUnreadView);
+}
+
 TEST_F(AccountStoreTest, MalformedDataIdReadsAsAbsent) {
   AccountStore::Id16 device{};
   device[0] = 0xAA;

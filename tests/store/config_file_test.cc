@@ -95,7 +95,7 @@ TEST_F(ConfigFileTest, AcceptsBomAndLfLines) {
 TEST_F(ConfigFileTest, IntegerParsing) {
   WriteRaw(Utf16Le(u"D: 42\r\nN:-7\r\nH:0x1F\r\nP:+5\r\nBAD:12abc\r\nE:\r\nBIG:2147483648\r\n"
                    u"MIN:-2147483648\r\nU:4294967295\r\nUBIG:4294967296\r\nT:9 \r\n"
-                   u"W:18446744073709551615\r\nOCT:010"));
+                   u"W:18446744073709551615\r\nOCT:010\r\nLOW:-2147483649"));
   ConfigFile cfg(DefaultFileSystem());
   cfg.SetPath(path_);
   EXPECT_EQ(cfg.GetInt("D", 0), 42);
@@ -108,7 +108,13 @@ TEST_F(ConfigFileTest, IntegerParsing) {
   EXPECT_EQ(cfg.GetInt("MIN", 0), INT32_MIN);
   EXPECT_EQ(cfg.GetUInt("U", 0), 4294967295u);
   EXPECT_EQ(cfg.GetUInt("UBIG", 3), 3u);
-  EXPECT_EQ(cfg.GetUInt("N", 3), 3u);
+  // Unsigned reads take a negative value as its two's complement, down to
+  // the signed minimum of their width.
+  EXPECT_EQ(cfg.GetUInt("N", 3), 4294967289u);
+  EXPECT_EQ(cfg.GetUInt("MIN", 3), 0x80000000u);
+  EXPECT_EQ(cfg.GetUInt("LOW", 3), 3u);
+  EXPECT_EQ(cfg.GetUInt64("N", 3), UINT64_MAX - 6);
+  EXPECT_EQ(cfg.GetUInt64("LOW", 3), 0xFFFFFFFF7FFFFFFFull);
   EXPECT_EQ(cfg.GetInt("T", 0), 9);
   EXPECT_EQ(cfg.GetUInt64("W", 0), UINT64_MAX);
   EXPECT_EQ(cfg.GetUInt64("UBIG", 0), 4294967296u);

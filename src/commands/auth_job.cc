@@ -54,7 +54,11 @@ engine::ExchangeOutcome AuthJob::RunWith(engine::JobReporter* reporter) {
 
 void AuthJob::Run(engine::WorkerLink& link) { RunWith(&link); }
 
-void AuthJob::Abandon() { host_->AuthDone(AuthOutcome{}); }
+void AuthJob::Abandon() {
+  AuthOutcome outcome;
+  outcome.job_id = job_id();
+  host_->AuthDone(outcome);
+}
 
 // A login its host no longer runs (a newer one replaced it, or the session
 // was reset) applies nothing: the host already ended it.
@@ -62,6 +66,7 @@ void AuthJob::OnError(uint32_t job_id, int, uint32_t system_error, uint32_t, uin
   if (!host_->IsCurrentLogin(job_id)) return;
   if (!params_.user_initiated) host_->DropPendingJobs();
   AuthOutcome outcome;
+  outcome.job_id = job_id;
   outcome.code = static_cast<int32_t>(system_error);
   host_->AuthDone(outcome);
 }
@@ -98,6 +103,7 @@ void AuthJob::CompleteRefused(const AuthResponse& response) {
   }
   engine::WriteLog(engine::kNetworkLog, "auth end err(errcode)", static_cast<uint32_t>(result), 0);
   AuthOutcome outcome;
+  outcome.job_id = job_id();
   outcome.code = result;
   outcome.uin = response.uin;
   outcome.session = response.session_key;
@@ -138,6 +144,7 @@ void AuthJob::CompleteSignedIn(const AuthResponse& response) {
   }
 
   AuthOutcome outcome;
+  outcome.job_id = job_id();
   outcome.ok = true;
   outcome.uin = response.uin;
   outcome.session = response.session_key;

@@ -16,6 +16,7 @@ namespace commands {
 
 // The AuthDone event's values.
 struct AuthOutcome {
+  uint32_t job_id = 0;    // the login job it ends
   bool ok = false;        // signed in
   int32_t code = 0;       // result (<0 refused), platform error (exchange failed), or 0
   uint32_t uin = 0;       // account number, 0 when none came
@@ -63,7 +64,7 @@ class LoginHost {
   // An update query (reason 2: the service knows a newer version).
   virtual void StartUpdateQuery(int reason) = 0;
 
-  // The announcement, exactly once per login job.
+  // The announcement, exactly once per login job (outcome.job_id names it).
   virtual void AuthDone(const AuthOutcome& outcome) = 0;
 };
 

@@ -39,6 +39,14 @@ enum SyncCommandType : int32_t {
   kRbcmdDelGroup = 33,         // decoded and ignored
 };
 
+// Why a sync runs (request tag 4).
+enum SyncReason : int32_t {
+  kSyncAtStartup = 1,       // the main window opened
+  kSyncOnTimer = 3,         // the auto-sync timer
+  kSyncAskedByService = 4,  // a brief, body or attachment answer said a sync is needed
+  kSyncByUser = 5,          // the user asked for it
+};
+
 // One command of either direction; the fields a type does not carry keep
 // their defaults.
 struct SyncCommand {
@@ -56,7 +64,7 @@ struct SyncCommand {
 
 struct SyncRequest {
   protocol::RequestHead head;          // session key, uin, AccountDataId, sync key
-  int32_t reason = 0;                  // why the sync runs (1, 3, 4, 5)
+  int32_t reason = 0;                  // why the sync runs (SyncReason)
   std::vector<SyncCommand> commands;   // the client's: UpdateMail and DelMail only
   uint32_t auto_delete_seconds = 0;    // "AUTODELETESPAN" days x 86400
   std::vector<uint32_t> excluded_folders;

@@ -96,8 +96,8 @@ bool WorkerPool::StartWorker() {
   return true;
 }
 
-int32_t WorkerPool::AddJob(std::unique_ptr<NetJob> job) {
-  if (!job || torn_down_) return -1;
+int32_t WorkerPool::Submit(std::unique_ptr<NetJob>* submitted) {
+  if (!*submitted || torn_down_) return -1;
   bool any_idle = std::any_of(workers_.begin(), workers_.end(),
                               [](const std::unique_ptr<Worker>& w) { return w->current == nullptr; });
   if (!any_idle && workers_.size() < kMaxWorkers && !StartWorker() && workers_.empty()) {
@@ -107,8 +107,8 @@ int32_t WorkerPool::AddJob(std::unique_ptr<NetJob> job) {
   {
     std::lock_guard<std::mutex> lock(core_->mu);
     id = core_->next_id++;
-    job->job_id_ = id;
-    core_->queue.push_back(std::move(job));
+    (*submitted)->job_id_ = id;
+    core_->queue.push_back(std::move(*submitted));
   }
   core_->wake.notify_one();
   WriteLog(kNetworkLog, "Job Added (jobid)", id, 0);

@@ -56,10 +56,12 @@ class WorkerPool {
   // Ignored unless pool is the process pool; the last release tears it down.
   static void ReleasePool(WorkerPool* pool);
 
-  // Queues job and returns its id (positive), or -1 (the job is then freed)
-  // when job is null, the pool was torn down, or no worker exists and none
-  // could be started.
-  int32_t AddJob(std::unique_ptr<NetJob> job);
+  // Queues *job and returns its id (positive), taking the job; or -1, when
+  // *job is null, the pool was torn down, or no worker exists and none
+  // could be started: the job then stays with the caller.
+  int32_t Submit(std::unique_ptr<NetJob>* job);
+  // As Submit; a refused job is freed.
+  int32_t AddJob(std::unique_ptr<NetJob> job) { return Submit(&job); }
   // Frees a queued job with that id unrun (returns 0), or clears the active
   // flag of the running one (returns 1). 0 when there is neither.
   uint32_t CancelJob(uint32_t job_id);

@@ -230,11 +230,9 @@ int Sync(facade::MailService* service, MessageLoop* loop, const Options& o, std:
     err << "quillpost-cli: the sync could not be started\n";
     return kExitFailed;
   }
-  // Progress: the sync starts each further page once the last one is in
-  // (a silent login and the sync's copy after it start while the login runs).
+  // Progress: one line for each further page the sync asks for.
   int pages = 0;
-  service->SubscribeJobStarted([&] {
-    if (service->LoginRunning()) return;
+  service->SubscribeSyncPage([&](int) {
     err << "sync: page " << ++pages << ", " << service->store()->mails()->mail_count()
         << " mails\n";
   });

@@ -2,20 +2,12 @@
 
 #include <unistd.h>
 
-#include <algorithm>
 #include <cctype>
-#include <cerrno>
-#include <functional>
 #include <climits>
-#include <memory>
-#include <optional>
-#include <ctime>
+#include <cstdlib>
 
-#include "commands/auth_job.h"
 #include "engine/connection_backend.h"
 #include "facade/mail_service.h"
-#include "facade/sync_applier.h"
-#include "html/html_text_extractor.h"
 #include "platform/crypto.h"
 #include "platform/device_id_source.h"
 #include "platform/file_system.h"
@@ -24,47 +16,33 @@
 #include "platform/registry_store.h"
 #include "platform/utf.h"
 #include "store/device_id.h"
-#include "store/store_checker.h"
+#include "tools/cli/command_groups.h"
+#include "tools/cli/invocation.h"
 
 namespace quill {
 namespace cli {
 
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
+// Every command, in the order of the usage text. A new group of commands
+// is a unit of its own and one line here.
+const std::vector<CommandEntry>& Table() {
+  static const std::vector<CommandEntry>* table = [] {
+    auto* t = new std::vector<CommandEntry>();
+    for (auto group : {AccountCommands, MailboxCommands, StoreCheckCommands}) {
+      for (const CommandEntry& entry : group()) t->push_back(entry);
+    }
+    return t;
+  }();
+  return *table;
+}
 
-const char kUsage[] =
-    "usage: quillpost-cli --data DIR [--gateway HOST:PORT] [--gateway-config FILE]\n"
-    "                     [--timeout SECONDS] COMMAND ...\n"
-    "commands:\n"
-    "  login ACCOUNT PASSWORD   sign in (the account is saved for later commands);\n"
-    "                           prints the account number, nickname and address\n"
-    "  sync                     sign in with the saved account and bring the mailbox up to date;\n"
-    "                           progress on stderr: one line per page received\n"
-    "  list [--folder ID] [--unread]\n"
-    "                           one line per mail, newest first: MailID, date, sender,\n"
-    "                           subject, read or unread (tab-separated)\n"
-    "  show MAILID              From:, To:, Cc:, Subject:, Date: lines, a blank line and the\n"
-    "                           body as plain text, fetching what is not held yet\n"
-    "  mark MAILID read|unread  mark a mail; the next sync tells the service\n"
-    "  delete MAILID            delete a mail; the next sync tells the service\n"
-    "  folders                  one line per folder: FolderID, name, mails, unread mails\n"
-    "                           (tab-separated)\n"
-    "  contacts                 one line per contact of the address book, by name:\n"
-    "                           \"name\"<address>\n"
-    "  check [--uin N]          check the store of every account under DIR (or of N) read-only,\n"
-    "                           without a gateway: the facts and every problem found;\n"
-    "                           exit status 1 when any store has a problem\n";
-
-struct Options {
-  std::string data_dir;              // --data
-  std::string gateway_address;       // --gateway, empty: as configured
-  std::string gateway_config;        // --gateway-config, empty: none
-  int timeout_seconds = 120;         // --timeout: bound of one command
-  std::vector<std::string> command;  // the command and its arguments
-};
+const CommandEntry* FindCommand(const std::string& name) {
+  for (const CommandEntry& entry : Table()) {
+    if (name == entry.name) return &entry;
+  }
+  return nullptr;
+}
 
 // False (with a message on err) for bad usage.
 bool ParseOptions(const std::vector<std::string>& args, Options* o, std::ostream& err) {
@@ -104,7 +82,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options* o, std::ostream
     }
   }
   if (o->data_dir.empty() || o->command.empty()) {
-    err << kUsage;
+    err << UsageText();
     return false;
   }
   return true;
@@ -148,386 +126,19 @@ bool LoadGateway(FileSystem* fs, const Options& o, engine::GatewayConfig* gatewa
   return true;
 }
 
-// Signs in and waits for the answer and for the login slot to free (at the
-// job's end, just after its answer). False, with the product's text on err,
-// when it failed. The account is saved for later commands.
-bool SignIn(facade::MailService* service, MessageLoop* loop, const Options& o,
-            const std::u16string& account, const std::u16string& password, bool user_initiated,
-            commands::AuthOutcome* outcome, std::ostream& err) {
-  std::optional<commands::AuthOutcome> done;
-  const int id =
-      service->SubscribeAuthDone([&](const commands::AuthOutcome& answer) { done = answer; });
-  const bool started = service->DoAuth(service->connections().destination(), user_initiated,
-                                       account, password, /*auto_login=*/true);
-  const bool answered =
-      started && loop->PumpUntil([&] { return done.has_value() && !service->LoginRunning(); },
-                                 static_cast<uint32_t>(o.timeout_seconds) * 1000);
-  service->UnsubscribeAuthDone(id);
-  if (!started) {
-    err << "quillpost-cli: the login could not be started\n";
-    return false;
-  }
-  if (!answered) {
-    err << "quillpost-cli: no answer within " << o.timeout_seconds << " s\n";
-    return false;
-  }
-  if (!done->ok) {
-    err << Utf16ToUtf8(commands::AuthFailureText(done->code));
-    if (commands::IsNetworkFailure(done->code)) err << " (" << done->code << ")";
-    err << "\n";
-    return false;
-  }
-  *outcome = *done;
-  return true;
-}
-
-int Login(facade::MailService* service, MessageLoop* loop, const Options& o, std::ostream& out,
-          std::ostream& err) {
-  if (o.command.size() != 3) {
-    err << kUsage;
-    return kExitUsage;
-  }
-  commands::AuthOutcome outcome;
-  if (!SignIn(service, loop, o, Utf8ToUtf16(o.command[1]), PasswordDigest(o.command[2]),
-              /*user_initiated=*/true, &outcome, err)) {
-    return kExitFailed;
-  }
-  store::ConfigFile account(DefaultFileSystem());
-  account.SetPath(service->account_dir() + "/account.cfg");
-  out << "uin: " << outcome.uin << "\n";
-  out << "nickname: " << Utf16ToUtf8(account.GetText(store::account_keys::kNickName.name, u""))
-      << "\n";
-  out << "address: " << Utf16ToUtf8(account.GetText(store::account_keys::kEmailAddr.name, u""))
-      << "\n";
-  return kExitOk;
-}
-
-// Signs in with the account the last login saved, as start-up does.
-bool SignInSaved(facade::MailService* service, MessageLoop* loop, const Options& o,
-                 std::ostream& err) {
-  store::GlobalSettings& settings = service->settings();
-  const std::u16string account = settings.Get(store::global_keys::kUinName);
-  const std::u16string password = settings.Get(store::global_keys::kPwd);
-  if (account.empty() || password.empty()) {
-    err << "quillpost-cli: no saved account: run login first\n";
-    return false;
-  }
-  commands::AuthOutcome outcome;
-  return SignIn(service, loop, o, account, password, /*user_initiated=*/false, &outcome, err);
-}
-
-int Sync(facade::MailService* service, MessageLoop* loop, const Options& o, std::ostream& err) {
-  if (o.command.size() != 1) {
-    err << kUsage;
-    return kExitUsage;
-  }
-  if (!SignInSaved(service, loop, o, err)) return kExitFailed;
-  std::optional<facade::SyncOutcome> outcome;
-  int new_mails = 0;
-  service->SubscribeSyncDone([&](const facade::SyncOutcome& done) { outcome = done; });
-  service->SubscribeNewMailArrived([&](int count) { new_mails = count; });
-  if (!service->DoSync(/*reason=*/5)) {
-    err << "quillpost-cli: the sync could not be started\n";
-    return kExitFailed;
-  }
-  // Progress: one line for each further page the sync asks for.
-  int pages = 0;
-  service->SubscribeSyncPage([&](int) {
-    err << "sync: page " << ++pages << ", " << service->store()->mails()->mail_count()
-        << " mails\n";
-  });
-  if (!loop->PumpUntil([&] { return outcome.has_value(); },
-                       static_cast<uint32_t>(o.timeout_seconds) * 1000)) {
-    err << "quillpost-cli: no answer within " << o.timeout_seconds << " s\n";
-    return kExitFailed;
-  }
-  if (!outcome->ok) {
-    if (outcome->step == -2) {
-      err << "quillpost-cli: the service refused the sync (" << outcome->code << ")\n";
-    } else {
-      err << Utf16ToUtf8(commands::AuthFailureText(outcome->code)) << " (" << outcome->code
-          << ", step " << outcome->step << ")\n";
-    }
-    return kExitFailed;
-  }
-  err << "sync: " << service->store()->mails()->mail_count() << " mails, " << new_mails
-      << " new\n";
-  return kExitOk;
-}
-
-// Opens the store of the account the last login saved; no sign-in.
-bool OpenSaved(facade::MailService* service, std::ostream& err) {
-  if (service->OpenSavedAccount()) return true;
-  err << "quillpost-cli: no saved account: run login first\n";
-  return false;
-}
-
-// A decimal number from 0 to 4294967295, nothing else.
-bool ParseU32(const std::string& text, uint32_t* out) {
-  if (text.empty() || !std::isdigit(static_cast<unsigned char>(text[0]))) return false;
-  char* end = nullptr;
-  errno = 0;
-  const unsigned long long v = std::strtoull(text.c_str(), &end, 10);
-  if (*end != '\0' || errno != 0 || v > UINT32_MAX) return false;
-  *out = static_cast<uint32_t>(v);
-  return true;
-}
-
-// "YYYY-MM-DD HH:MM" (UTC) of a FILETIME.
-std::string FormatDate(uint64_t filetime) {
-  const time_t t = static_cast<time_t>(facade::UnixSecondsOfFileTime(filetime));
-  struct tm tm;
-  gmtime_r(&t, &tm);
-  char buf[32];
-  strftime(buf, sizeof buf, "%Y-%m-%d %H:%M", &tm);
-  return buf;
-}
-
-// Tabs and line breaks inside a field would break the line format.
-std::string Field(const std::u16string& text) {
-  std::string out = Utf16ToUtf8(text);
-  for (char& c : out) {
-    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
-  }
-  return out;
-}
-
-int List(facade::MailService* service, const Options& o, std::ostream& out, std::ostream& err) {
-  uint32_t folder = store::kAllFolders;
-  for (size_t i = 1; i < o.command.size(); ++i) {
-    const std::string& a = o.command[i];
-    if (a == "--unread") {
-      folder = store::kUnreadView;
-    } else if (a == "--folder" && i + 1 < o.command.size()) {
-      if (!ParseU32(o.command[++i], &folder)) {
-        err << "quillpost-cli: bad folder " << o.command[i] << "\n";
-        return kExitUsage;
-      }
-    } else {
-      err << kUsage;
-      return kExitUsage;
-    }
-  }
-  if (!OpenSaved(service, err)) return kExitFailed;
-  store::MailStore* mails = service->store()->mails();
-  const std::vector<store::ViewEntry>& view = mails->View(folder);
-  for (auto it = view.rbegin(); it != view.rend(); ++it) {
-    store::MailRecord mail;
-    if (!mails->ReadMail(it->mail_id, &mail)) continue;
-    out << it->mail_id << '\t' << FormatDate(mail.date()) << '\t' << Field(mail.sender) << '\t'
-        << Field(mail.subject) << '\t' << (mail.unread() ? "unread" : "read") << '\n';
-  }
-  return kExitOk;
-}
-
-// The MailID argument of show, mark and delete; 0 when it is not a number.
-uint32_t MailIdArg(const std::string& text) {
-  uint32_t id = 0;
-  return ParseU32(text, &id) ? id : 0;
-}
-
-// Waits for one fetch event after `start` returned true.
-bool FetchOnce(facade::MailService* service, MessageLoop* loop, const Options& o, bool brief,
-               const std::function<bool()>& start, std::ostream& err) {
-  std::optional<facade::FetchOutcome> outcome;
-  auto handler = [&](const facade::FetchOutcome& done) { outcome = done; };
-  const int id = brief ? service->SubscribeBriefDone(handler) : service->SubscribeBodyDone(handler);
-  const bool ok = start() && loop->PumpUntil([&] { return outcome.has_value(); },
-                                             static_cast<uint32_t>(o.timeout_seconds) * 1000);
-  if (brief) {
-    service->UnsubscribeBriefDone(id);
-  } else {
-    service->UnsubscribeBodyDone(id);
-  }
-  if (!ok || !outcome->ok) {
-    err << "quillpost-cli: the mail could not be fetched";
-    if (outcome.has_value()) err << " (" << outcome->code << ")";
-    err << "\n";
-    return false;
-  }
-  return true;
-}
-
-int Show(facade::MailService* service, MessageLoop* loop, const Options& o, std::ostream& out,
-         std::ostream& err) {
-  const uint32_t mail_id = o.command.size() == 2 ? MailIdArg(o.command[1]) : 0;
-  if (mail_id == 0) {
-    err << kUsage;
-    return kExitUsage;
-  }
-  if (!OpenSaved(service, err)) return kExitFailed;
-  store::MailStore* mails = service->store()->mails();
-  store::MailRecord mail;
-  if (!mails->ReadMail(mail_id, &mail)) {
-    err << "quillpost-cli: no mail " << mail_id << "\n";
-    return kExitFailed;
-  }
-  const bool local = mail.server_id() == store::kLocalServerId;
-  if (!local && mail.body_state() != store::kBodyComplete) {
-    if (!SignInSaved(service, loop, o, err)) return kExitFailed;
-    if (mail.body_state() == store::kNoBody &&
-        !FetchOnce(service, loop, o, /*brief=*/true,
-                   [&] { return service->DoGetMailBrief(mail_id); }, err)) {
-      return kExitFailed;
-    }
-    // The rest of the body, slice after slice, while each one adds text.
-    for (int round = 0; round < 1000; ++round) {
-      if (!mails->ReadMail(mail_id, &mail)) return kExitFailed;
-      if (mail.body_state() != store::kBodyIncomplete) break;
-      const uint32_t held = mail.local_body_length();
-      if (!FetchOnce(service, loop, o, /*brief=*/false,
-                     [&] {
-                       return service->DoGetMailBody(mail_id, static_cast<int32_t>(held),
-                                                     mail.body_version());
-                     },
-                     err)) {
-        return kExitFailed;
-      }
-      // A changed version restarts the text from 0, so it may hold less
-      // than before and still be progress.
-      store::MailRecord after;
-      if (!mails->ReadMail(mail_id, &after) ||
-          (after.body_state() == store::kBodyIncomplete && after.local_body_length() == held &&
-           after.body_version() == mail.body_version())) {
-        break;  // no progress: show what is held
-      }
-    }
-  }
-  store::MailFiles files;
-  mails->files()->LoadMailFiles(mail_id, &files);
-  auto join = [](const std::vector<std::u16string>& list) {
-    std::u16string text;
-    for (const auto& a : list) text += (text.empty() ? u"" : u", ") + a;
-    return Field(text);
-  };
-  out << "From: " << Field(mail.sender) << "\n"
-      << "To: " << join(files.to) << "\n"
-      << "Cc: " << join(files.cc) << "\n"
-      << "Subject: " << Field(mail.subject) << "\n"
-      << "Date: " << FormatDate(mail.date()) << "\n\n"
-      << Utf16ToUtf8(html::HtmlToText(files.body)) << "\n";
-  return kExitOk;
-}
-
-// mark and delete: local changes, queued for the next sync.
-int Change(facade::MailService* service, const Options& o, std::ostream& err) {
-  const bool mark = o.command[0] == "mark";
-  const size_t want = mark ? 3 : 2;
-  const uint32_t mail_id = o.command.size() == want ? MailIdArg(o.command[1]) : 0;
-  if (mail_id == 0 || (mark && o.command[2] != "read" && o.command[2] != "unread")) {
-    err << kUsage;
-    return kExitUsage;
-  }
-  if (!OpenSaved(service, err)) return kExitFailed;
-  store::AccountStore* store = service->store();
-  if (!store->mails()->Contains(mail_id)) {
-    err << "quillpost-cli: no mail " << mail_id << "\n";
-    return kExitFailed;
-  }
-  const bool ok = !mark                      ? store->DeleteMailsAndQueue({mail_id})
-                  : o.command[2] == "read"   ? store->MarkRead(mail_id)
-                                             : store->MarkUnread(mail_id);
-  if (!ok) {
-    err << "quillpost-cli: mail " << mail_id << " could not be changed\n";
-    return kExitFailed;
-  }
-  return kExitOk;
-}
-
-int Folders(facade::MailService* service, const Options& o, std::ostream& out, std::ostream& err) {
-  if (o.command.size() != 1) {
-    err << kUsage;
-    return kExitUsage;
-  }
-  if (!OpenSaved(service, err)) return kExitFailed;
-  store::AccountStore* store = service->store();
-  std::vector<const store::FolderRecord*> folders;
-  for (const store::FolderRecord& f : store->folders()->folders()) folders.push_back(&f);
-  std::sort(folders.begin(), folders.end(), [](const auto* a, const auto* b) {
-    return a->folder_id() < b->folder_id();
-  });
-  for (const store::FolderRecord* f : folders) {
-    const uint32_t id = f->folder_id();
-    out << id << '\t' << Field(f->name()) << '\t' << store->mails()->TotalCount(id) << '\t'
-        << store->mails()->UnreadCount(id) << '\n';
-  }
-  return kExitOk;
-}
-
-int Contacts(facade::MailService* service, const Options& o, std::ostream& out,
-             std::ostream& err) {
-  if (o.command.size() != 1) {
-    err << kUsage;
-    return kExitUsage;
-  }
-  if (!OpenSaved(service, err)) return kExitFailed;
-  for (const std::u16string& display : service->store()->address_book()->AllView()) {
-    out << Field(display) << '\n';
-  }
-  return kExitOk;
-}
-
-// The uin a directory name stands for, 0 unless it is an account directory
-// name (a uin as the store spells it).
-uint32_t AccountDirUin(const std::string& name) {
-  uint32_t uin = 0;
-  return ParseU32(name, &uin) && std::to_string(uin) == name ? uin : 0;
-}
-
-bool IsDirectory(FileSystem* fs, const std::string& path) {
-  std::vector<std::string> names;
-  return fs->ListPrefix(path, "", &names);
-}
-
-// Read-only: no gateway, no sign-in and no write to the data directory, so
-// it can look at a store that another run left damaged.
-int Check(FileSystem* fs, const Options& o, std::ostream& out, std::ostream& err) {
-  std::vector<uint32_t> uins;
-  if (o.command.size() == 3 && o.command[1] == "--uin") {
-    const uint32_t uin = AccountDirUin(o.command[2]);
-    if (uin == 0) {
-      err << "quillpost-cli: bad uin " << o.command[2] << "\n";
-      return kExitUsage;
-    }
-    if (!IsDirectory(fs, o.data_dir + "/" + o.command[2])) {
-      err << "quillpost-cli: no account directory " << o.data_dir << "/" << uin << "\n";
-      return kExitFailed;
-    }
-    uins.push_back(uin);
-  } else if (o.command.size() == 1) {
-    std::vector<std::string> names;
-    if (!fs->ListPrefix(o.data_dir, "", &names)) {
-      err << "quillpost-cli: cannot read " << o.data_dir << "\n";
-      return kExitFailed;
-    }
-    for (const std::string& name : names) {
-      const uint32_t uin = AccountDirUin(name);
-      if (uin != 0 && IsDirectory(fs, o.data_dir + "/" + name)) uins.push_back(uin);
-    }
-    if (uins.empty()) {
-      err << "quillpost-cli: no account directory in " << o.data_dir << "\n";
-      return kExitFailed;
-    }
-    std::sort(uins.begin(), uins.end());
-  } else {
-    err << kUsage;
-    return kExitUsage;
-  }
-  bool clean = true;
-  for (const uint32_t uin : uins) {
-    const store::StoreCheckReport report =
-        store::CheckAccountStore(fs, o.data_dir + "/" + std::to_string(uin) + "/");
-    const size_t n = report.problems.size();
-    out << "account " << uin << ": "
-        << (n == 0 ? "clean" : std::to_string(n) + (n == 1 ? " problem" : " problems")) << "\n";
-    for (const std::string& fact : report.facts) out << "  " << fact << "\n";
-    for (const std::string& problem : report.problems) out << "  problem: " << problem << "\n";
-    clean = clean && report.clean();
-  }
-  return clean ? kExitOk : kExitFailed;
-}
-
 }  // namespace
+
+const std::string& UsageText() {
+  static const std::string* text = [] {
+    auto* t = new std::string(
+        "usage: quillpost-cli --data DIR [--gateway HOST:PORT] [--gateway-config FILE]\n"
+        "                     [--timeout SECONDS] COMMAND ...\n"
+        "commands:\n");
+    for (const CommandEntry& entry : Table()) *t += entry.usage;
+    return t;
+  }();
+  return *text;
+}
 
 std::u16string PasswordDigest(const std::string& typed_utf8) {
   uint8_t digest[16];
@@ -541,7 +152,11 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   Options o;
   if (!ParseOptions(args, &o, err)) return kExitUsage;
   FileSystem* fs = DefaultFileSystem();
-  if (o.command[0] == "check") return Check(fs, o, out, err);  // before anything is written
+  const CommandEntry* entry = FindCommand(o.command[0]);
+  if (entry != nullptr && entry->needs == CommandEntry::Needs::kDataDir) {
+    Invocation run(o, fs, nullptr, nullptr, out, err);  // before anything is written
+    return entry->run(run);
+  }
   if (!fs->MakeDirs(o.data_dir)) {
     err << "quillpost-cli: cannot create " << o.data_dir << "\n";
     return kExitUsage;
@@ -559,15 +174,12 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
 
   MessageLoop loop;
   facade::MailService service(&loop, std::move(so));
-  if (o.command[0] == "login") return Login(&service, &loop, o, out, err);
-  if (o.command[0] == "sync") return Sync(&service, &loop, o, err);
-  if (o.command[0] == "list") return List(&service, o, out, err);
-  if (o.command[0] == "mark" || o.command[0] == "delete") return Change(&service, o, err);
-  if (o.command[0] == "show") return Show(&service, &loop, o, out, err);
-  if (o.command[0] == "folders") return Folders(&service, o, out, err);
-  if (o.command[0] == "contacts") return Contacts(&service, o, out, err);
-  err << "quillpost-cli: unknown command " << o.command[0] << "\n" << kUsage;
-  return kExitUsage;
+  if (entry == nullptr) {
+    err << "quillpost-cli: unknown command " << o.command[0] << "\n" << UsageText();
+    return kExitUsage;
+  }
+  Invocation run(o, fs, &service, &loop, out, err);
+  return entry->run(run);
 }
 
 }  // namespace cli

@@ -33,6 +33,7 @@
 #include "gateway/client_config.h"
 #include "gateway/fault_plan.h"
 #include "gateway/mail_commands.h"
+#include "gateway/sync_command.h"
 #include "gateway/session_command.h"
 #include "gateway/session_table.h"
 #include "platform/crypto.h"

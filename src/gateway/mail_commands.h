@@ -1,6 +1,7 @@
-// The service side of the mailbox commands: "sync" (type 102),
-// "getmailbrief" (103) and "getmailbody" (104), answered from the session
-// account's Maildir.
+// The service side of the mail commands "getmailbrief" (103) and
+// "getmailbody" (104), answered from the session account's Maildir, and
+// what every mailbox command shares: the accounts' mailboxes, the result
+// codes, the text fields.
 //
 // Body texts are UTF-8 on the wire; body lengths and offsets count UTF-16
 // code units, and no slice starts or ends inside a surrogate pair. A body
@@ -29,13 +30,19 @@ constexpr int32_t kMailResultNotFound = -5;
 constexpr int32_t kMailResultVersionChanged = -7;
 constexpr int32_t kMailResultMailboxUnreadable = -6;
 
-// A sync page's list of commands stops growing at this many encoded bytes,
-// so the sealed response stays within 20480.
-constexpr int32_t kSyncPageBytes = 18000;
 // A brief carries at most this many UTF-16 units of the body.
 constexpr size_t kBriefUnits = 1024;
 // A body slice carries at most this many UTF-8 bytes.
 constexpr size_t kBodySliceBytes = 18000;
+
+// Texts are cut to these many bytes, at a UTF-8 boundary.
+constexpr size_t kMaxSubjectBytes = 512;
+constexpr size_t kMaxNameBytes = 128;
+
+// A text field cut to `max` bytes at a UTF-8 boundary.
+bool PutText(protocol::TagCodec* c, uint32_t tag, const std::string& text, size_t max);
+// A response holding only its result.
+bool AnswerResult(protocol::MessageType type, int32_t result, protocol::WireMessage* response);
 
 // The mailboxes of every account, made on first use.
 class MailboxSet {
@@ -48,17 +55,6 @@ class MailboxSet {
   const std::string state_dir_;
   std::mutex mu_;
   std::map<std::string, std::unique_ptr<Mailbox>> boxes_;  // guarded by mu_
-};
-
-class SyncCommand : public SessionCommand {
- public:
-  explicit SyncCommand(MailboxSet* boxes) : boxes_(boxes) {}
-  protocol::MessageType type() const override { return protocol::MessageType::Sync; }
-  bool Answer(const GatewaySession& session, const protocol::WireMessage& request,
-              protocol::WireMessage* response) override;
-
- private:
-  MailboxSet* const boxes_;
 };
 
 class BriefCommand : public SessionCommand {

@@ -1,6 +1,7 @@
 #include "gateway/mailbox.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <set>
 #include <string_view>
@@ -36,6 +37,15 @@ void SplitInfo(const std::string& name, std::string* unique, std::string* flags)
 }
 
 std::string FolderPrefix(const std::string& dir) { return dir.empty() ? "" : dir + "/"; }
+
+int64_t NowSeconds() {
+  return std::chrono::duration_cast<std::chrono::seconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
+}
+
+// From 1980 on, and at most a day ahead of the clock.
+bool SaneTime(int64_t t, int64_t now) { return t >= kEarliestSaneTime && t <= now + 86400; }
 
 }  // namespace
 
@@ -97,7 +107,7 @@ void Mailbox::RefreshContactsLocked() {
   }
   for (const auto& [folded, name] : wanted) {
     if (held.count(folded) != 0) continue;
-    const uint32_t id = next_contact_id_++;
+    const uint32_t id = next_.contact_id++;
     contacts_[id] = MailboxContact{id, name, spelled[folded]};
     AppendLocked(JournalEntry::kAddContact, id);
   }
@@ -113,6 +123,10 @@ bool Mailbox::FindContact(uint32_t id, MailboxContact* out) const {
 
 std::string Mailbox::DbPath() const {
   return maildir_.substr(0, maildir_.rfind('/') + 1) + "mailbox.db";
+}
+
+std::string Mailbox::IdsPath() const {
+  return maildir_.substr(0, maildir_.rfind('/') + 1) + kMailboxIdsFileName;
 }
 
 bool Mailbox::ListLocked(Listing* out) const {
@@ -147,11 +161,8 @@ bool Mailbox::ListLocked(Listing* out) const {
 }
 
 void Mailbox::AppendLocked(JournalEntry::Kind kind, uint32_t id) {
-  JournalEntry e;
-  e.seq = static_cast<uint32_t>(journal_.size() + 1);
-  e.kind = kind;
-  e.id = id;
-  journal_.push_back(e);
+  journal_.Append(kind, id);
+  unsaved_.insert({JournalEntry::ObjectOf(kind), id});
 }
 
 bool Mailbox::DirTimesLocked(std::vector<int64_t>* out) const {
@@ -181,7 +192,7 @@ bool Mailbox::Refresh() {
                           .count();
   std::vector<int64_t> times;
   const bool have_times = DirTimesLocked(&times);
-  if (have_times && times == dir_times_) return true;
+  if (unsaved_.empty() && have_times && times == dir_times_) return true;
   Listing listing;
   if (!ListLocked(&listing)) return false;
   dir_times_.clear();
@@ -189,8 +200,6 @@ bool Mailbox::Refresh() {
                                 [now](int64_t t) { return t < now - kSettledNs; })) {
     dir_times_ = times;
   }
-  const size_t journal_before = journal_.size();
-
   // Folders: the inbox always exists; subfolders keep the id of their dir.
   std::map<std::string, uint32_t> folder_by_dir;
   for (const auto& [id, f] : folders_) folder_by_dir[f.dir] = id;
@@ -203,7 +212,7 @@ bool Mailbox::Refresh() {
     } else {
       std::string name;
       if (!WellKnownFolder(dir, &id, &name)) {
-        id = next_folder_id_++;
+        id = next_.folder_id++;
         name = dir.substr(1);
       }
       folders_[id] = MailboxFolder{id, name, dir};
@@ -219,7 +228,7 @@ bool Mailbox::Refresh() {
     const uint32_t folder = folder_by_dir[found.dir];
     auto known = by_unique_.find(unique);
     if (known == by_unique_.end()) {
-      const uint32_t sid = next_server_id_++;
+      const uint32_t sid = next_.server_id++;
       mails_[sid] = MailboxMail{sid, folder, found.unread, unique, found.path};
       by_unique_[unique] = sid;
       AppendLocked(JournalEntry::kAddMail, sid);
@@ -254,31 +263,27 @@ bool Mailbox::Refresh() {
     it = folders_.erase(it);
   }
   RefreshContactsLocked();
-  if (journal_.size() != journal_before) db_.Save(StateLocked(), journal_before);
+  if (!SaveLocked()) {
+    UnloadLocked();
+    return false;
+  }
   return true;
 }
 
-std::vector<JournalEntry> Mailbox::EntriesAfter(int64_t key) const {
+uint32_t Mailbox::ResumeAfter(int64_t key) const {
   std::lock_guard<std::mutex> lock(mu_);
-  std::vector<JournalEntry> out;
-  if (key > 0 && key <= static_cast<int64_t>(journal_.size())) {
-    out.assign(journal_.begin() + key, journal_.end());
-    return out;
-  }
-  // From the beginning: what exists now, as additions, in journal order.
-  for (const JournalEntry& e : journal_) {
-    if ((e.kind == JournalEntry::kAddFolder && folders_.count(e.id) != 0) ||
-        (e.kind == JournalEntry::kAddMail && mails_.count(e.id) != 0) ||
-        (e.kind == JournalEntry::kAddContact && contacts_.count(e.id) != 0)) {
-      out.push_back(e);
-    }
-  }
-  return out;
+  return key >= 0 && key <= journal_.newest() ? static_cast<uint32_t>(key) : 0;
+}
+
+std::vector<JournalEntry> Mailbox::EntriesAfter(uint32_t after, size_t max,
+                                                uint32_t* through) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return journal_.After(after, max, through);
 }
 
 uint32_t Mailbox::newest_key() const {
   std::lock_guard<std::mutex> lock(mu_);
-  return static_cast<uint32_t>(journal_.size());
+  return journal_.newest();
 }
 
 bool Mailbox::FindFolder(uint32_t id, MailboxFolder* out) const {
@@ -311,6 +316,23 @@ bool Mailbox::ReadMail(uint32_t server_id, ParsedMail* out) const {
   return true;
 }
 
+int64_t Mailbox::ArrivalOf(const MailboxMail& mail) const {
+  const int64_t now = NowSeconds();
+  // Maildir names begin with the delivery time: "1796637600.M1P2.host:2,S".
+  const std::string name = mail.path.substr(mail.path.rfind('/') + 1);
+  int64_t named = 0;
+  const auto [end, ec] = std::from_chars(name.data(), name.data() + name.size(), named);
+  if (ec == std::errc() && end != name.data() + name.size() && *end == '.' &&
+      SaneTime(named, now)) {
+    return named;
+  }
+  int64_t ns = 0;
+  if (fs_->ModifiedTimeNs(maildir_ + "/" + mail.path, &ns) && SaneTime(ns / 1000000000, now)) {
+    return ns / 1000000000;
+  }
+  return now;
+}
+
 bool Mailbox::ReadHead(uint32_t server_id, MailHead* out) {
   {
     std::lock_guard<std::mutex> lock(mu_);
@@ -320,11 +342,16 @@ bool Mailbox::ReadHead(uint32_t server_id, MailHead* out) {
       return true;
     }
   }
+  MailboxMail found;
+  if (!FindMail(server_id, &found)) return false;
+  *out = MailHead();
+  out->arrival = ArrivalOf(found);
+  out->date = out->arrival;
   ParsedMail mail;
   if (!ReadMail(server_id, &mail)) return false;
   out->subject = std::move(mail.subject);
   out->from = std::move(mail.from);
-  out->date = mail.date;
+  if (SaneTime(mail.date, NowSeconds())) out->date = mail.date;
   std::lock_guard<std::mutex> lock(mu_);
   heads_[server_id] = *out;
   return true;
@@ -364,24 +391,102 @@ bool Mailbox::SetUnread(uint32_t server_id, bool unread) {
 
 bool Mailbox::LoadStateLocked() {
   MailboxState state = StateLocked();
-  state.next_folder_id = kFirstSubfolderId;
-  if (!db_.Open(DbPath(), &state)) return false;
-  next_server_id_ = state.next_server_id;
-  next_folder_id_ = state.next_folder_id;
-  next_contact_id_ = state.next_contact_id;
+  std::vector<JournalEntry> rows;
+  const DbOpen opened = db_.Open(DbPath(), &state, &rows);
+  if (opened == DbOpen::kFailed) return false;
+  MailboxIds mark;
+  const IdMarkRead read = ReadIdMark(fs_, IdsPath(), &mark);
+  // With the database new and the mark unreadable, nothing tells which
+  // numbers were handed out: serving would risk handing them out again.
+  if (read == IdMarkRead::kDamaged && opened == DbOpen::kStartedOver) return false;
+  mark_known_ = read == IdMarkRead::kRead;
+  mark_ = mark;
+
+  journal_.Reset(1);
+  for (const JournalEntry& e : rows) {
+    if (!journal_.Restore(e)) return false;
+  }
+  // The rows themselves show numbers in use, should the stored next ones lag.
+  MailboxIds stored = state.next;
+  if (!mails_.empty()) stored.server_id = std::max(stored.server_id, mails_.rbegin()->first + 1);
+  if (!contacts_.empty()) {
+    stored.contact_id = std::max(stored.contact_id, contacts_.rbegin()->first + 1);
+  }
+  for (const auto& [id, f] : folders_) {
+    if (id >= kFirstSubfolderId) stored.folder_id = std::max(stored.folder_id, id + 1);
+  }
+  stored.key = std::max(stored.key, journal_.next_seq());
+  next_ = stored;
+  journal_.SkipTo(stored.key);
   for (const auto& [id, m] : mails_) by_unique_[m.unique] = id;
+  if (mark_known_ && (opened == DbOpen::kStartedOver || !stored.Covers(mark))) {
+    StartOverAboveLocked(stored, mark);
+  }
+  if (db_.old_layout() && !db_.Rewrite(StateLocked(), journal_.All())) return false;
   return true;
+}
+
+void Mailbox::StartOverAboveLocked(const MailboxIds& stored, const MailboxIds& mark) {
+  next_ = MailboxIds::Max(stored, mark);
+  journal_.SkipTo(next_.key);
+  for (uint32_t id : {kInboxFolderId, kSentFolderId, kDraftsFolderId}) {
+    if (folders_.count(id) == 0) AppendLocked(JournalEntry::kDelFolder, id);
+  }
+  for (uint32_t id = stored.folder_id; id < mark.folder_id; ++id) {
+    AppendLocked(JournalEntry::kDelFolder, id);
+  }
+  for (uint32_t id = stored.server_id; id < mark.server_id; ++id) {
+    AppendLocked(JournalEntry::kDelMail, id);
+  }
+  for (uint32_t id = stored.contact_id; id < mark.contact_id; ++id) {
+    AppendLocked(JournalEntry::kDelContact, id);
+  }
+}
+
+MailboxIds Mailbox::IdsLocked() const {
+  MailboxIds ids = next_;
+  ids.key = journal_.next_seq();
+  return ids;
+}
+
+bool Mailbox::SaveLocked() {
+  if (unsaved_.empty()) return true;
+  const MailboxIds ids = IdsLocked();
+  if (!mark_known_ || !mark_.Covers(ids)) {
+    if (!WriteIdMark(fs_, IdsPath(), ids)) return false;
+    mark_ = ids;
+    mark_known_ = true;
+  }
+  std::vector<ChangedObject> changed;
+  changed.reserve(unsaved_.size());
+  for (const auto& [object, id] : unsaved_) {
+    changed.push_back(ChangedObject{object, id, journal_.EntriesOf(object, id)});
+  }
+  if (!db_.Save(StateLocked(), changed)) return false;
+  unsaved_.clear();
+  return true;
+}
+
+void Mailbox::UnloadLocked() {
+  loaded_ = false;
+  next_ = MailboxIds();
+  mark_known_ = false;
+  folders_.clear();
+  mails_.clear();
+  by_unique_.clear();
+  journal_.Reset(1);
+  unsaved_.clear();
+  heads_.clear();
+  contacts_.clear();
+  dir_times_.clear();
 }
 
 MailboxState Mailbox::StateLocked() {
   MailboxState state;
-  state.next_server_id = next_server_id_;
-  state.next_folder_id = next_folder_id_;
-  state.next_contact_id = next_contact_id_;
+  state.next = IdsLocked();
   state.folders = &folders_;
   state.mails = &mails_;
   state.contacts = &contacts_;
-  state.journal = &journal_;
   return state;
 }
 

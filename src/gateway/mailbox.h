@@ -6,7 +6,8 @@
 // listing: a new file is an added mail, a vanished one a deleted mail, a
 // moved file or a changed "S" flag an updated mail. A sync key is the
 // number of the last journal entry the client received, so a client at key
-// K is sent the entries after K, a page at a time.
+// K is sent the entries after K, a page at a time (MailboxJournal says how
+// the journal stays short).
 //
 // A listing is skipped while the modification times of the Maildir and of
 // every folder's cur/ and new/ stay as they were at the last listing and
@@ -14,7 +15,19 @@
 // file system's timestamp granularity cannot hide).
 //
 // "mailbox.db" beside the Maildir keeps the ids and the journal across
-// restarts (MailboxDb), so a client's key stays meaningful.
+// restarts (MailboxDb); Refresh returns only once what it journaled is
+// committed, so a client is never answered from a change a crash could
+// undo. "mailbox.ids" keeps the high-water mark of every id (MailboxIds).
+// When the database is lost, damaged or older than the mark, the mailbox
+// starts over above the mark: its mails get new ServerIDs, and the journal
+// begins with a delete of every id the database does not account for, so a
+// client from before, whose key the mailbox no longer knows, is sent every
+// delete and then the whole mailbox, and ends with exactly what is there.
+//
+// Dates: a mail's arrival is the delivery time in its Maildir file name
+// ("SECONDS.unique"), else the file's modification time; its date is its
+// Date header when that is sane, else its arrival. A time is sane from
+// 1980 on and at most a day ahead of the clock.
 //
 // Thread safety: every method takes the mailbox's own lock.
 #ifndef QUILL_GATEWAY_MAILBOX_H_
@@ -23,11 +36,14 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "gateway/mail_parser.h"
 #include "gateway/mailbox_db.h"
+#include "gateway/mailbox_ids.h"
+#include "gateway/mailbox_journal.h"
 #include "platform/file_system.h"
 
 namespace quill {
@@ -39,8 +55,6 @@ namespace gateway {
 constexpr uint32_t kInboxFolderId = 1;
 constexpr uint32_t kSentFolderId = 3;
 constexpr uint32_t kDraftsFolderId = 4;
-// Ids of further ".Folder" subfolders start here.
-constexpr uint32_t kFirstSubfolderId = 100;
 // Where mails deleted on the client go.
 constexpr char kTrashDir[] = ".Trash";
 
@@ -71,38 +85,30 @@ struct MailboxMail {
 struct MailHead {
   std::string subject;
   MailAddress from;
-  int64_t date = 0;  // seconds since 1970
+  int64_t date = 0;     // seconds since 1970: the sane Date header, else the arrival
+  int64_t arrival = 0;  // seconds since 1970: when the Maildir received the mail
 };
 
-struct JournalEntry {
-  enum Kind : uint8_t {
-    kAddFolder = 1,
-    kDelFolder = 2,
-    kAddMail = 3,
-    kUpdateMail = 4,
-    kDelMail = 5,
-    kAddContact = 6,
-    kUpdateContact = 7,  // the name changed
-    kDelContact = 8,
-  };
-  uint32_t seq = 0;  // 1, 2, 3, ...: the sync key after this entry
-  Kind kind = kAddMail;
-  uint32_t id = 0;   // FolderID, ServerID or contact id
-};
+// The earliest time taken as sane: 1980-01-01.
+constexpr int64_t kEarliestSaneTime = 315532800;
 
 class Mailbox {
  public:
   // `maildir` is ".../accounts/NAME/Maildir"; the state file sits beside it.
   Mailbox(FileSystem* fs, std::string maildir);
 
-  // Loads the state file (once) and journals what changed in the Maildir.
-  // False when the Maildir cannot be listed.
+  // Loads the state (once), journals what changed in the Maildir and
+  // commits it. False when the Maildir cannot be listed or the state cannot
+  // be loaded or committed; a failed commit drops what this call journaled
+  // from memory too, so the next Refresh finds it again.
   bool Refresh();
 
-  // Journal entries after `key` in order, for a page. A key the mailbox
-  // never issued (above the newest, or negative) and 0 give the whole
-  // mailbox as it is now: its folders and mails as additions only.
-  std::vector<JournalEntry> EntriesAfter(int64_t key) const;
+  // Where the journal continues for a client at `key`: the key itself when
+  // the mailbox knows it (0 included), else 0, the very start.
+  uint32_t ResumeAfter(int64_t key) const;
+  // Up to `max` journal entries after `after`, in order; see
+  // MailboxJournal::After for *through.
+  std::vector<JournalEntry> EntriesAfter(uint32_t after, size_t max, uint32_t* through) const;
   uint32_t newest_key() const;
 
   bool FindFolder(uint32_t id, MailboxFolder* out) const;
@@ -111,7 +117,9 @@ class Mailbox {
   // The parsed file of a mail; false when the mail or its file is gone.
   bool ReadMail(uint32_t server_id, ParsedMail* out) const;
 
-  // The head of a mail, parsed once and then kept.
+  // The head of a mail, parsed once and then kept. When the file cannot be
+  // read, false, with the dates still filled (from the file name, else the
+  // clock) and nothing else.
   bool ReadHead(uint32_t server_id, MailHead* out);
 
   // Client changes, idempotent since every sync page repeats them: a
@@ -124,6 +132,16 @@ class Mailbox {
  private:
   struct Listing;
   bool LoadStateLocked();
+  // Journals a delete of every number the loaded database does not account
+  // for below the mark (and of the fixed folders it does not hold), and
+  // moves the next numbers above the mark.
+  void StartOverAboveLocked(const MailboxIds& stored, const MailboxIds& mark);
+  // Writes the mark when the next numbers passed it, then commits the
+  // objects changed since the last commit.
+  bool SaveLocked();
+  // Forgets everything loaded, so the next Refresh loads it again.
+  void UnloadLocked();
+  MailboxIds IdsLocked() const;
   MailboxState StateLocked();
   bool ListLocked(Listing* out) const;
   // The modification times that decide whether a listing can be skipped.
@@ -132,7 +150,10 @@ class Mailbox {
   void RefreshContactsLocked();
   std::string ContactsPath() const;
   void AppendLocked(JournalEntry::Kind kind, uint32_t id);
+  // When the mail arrived, from its file name or its file.
+  int64_t ArrivalOf(const MailboxMail& mail) const;
   std::string DbPath() const;
+  std::string IdsPath() const;
 
   FileSystem* const fs_;
   const std::string maildir_;
@@ -140,15 +161,17 @@ class Mailbox {
   // Everything below is guarded by mu_.
   bool loaded_ = false;
   MailboxDb db_;
-  uint32_t next_server_id_ = 1;
-  uint32_t next_folder_id_ = kFirstSubfolderId;
+  MailboxIds next_;             // the next numbers; key unused (the journal's next_seq)
+  MailboxIds mark_;             // as "mailbox.ids" holds it, when mark_known_
+  bool mark_known_ = false;     // false: the file is missing or damaged, write it
   std::map<uint32_t, MailboxFolder> folders_;    // by FolderID
   std::map<uint32_t, MailboxMail> mails_;        // by ServerID
   std::map<std::string, uint32_t> by_unique_;    // unique name -> ServerID
-  std::vector<JournalEntry> journal_;            // seq = index + 1
+  MailboxJournal journal_;
+  // Objects journaled since the last commit, as (object, id).
+  std::set<std::pair<JournalEntry::Object, uint32_t>> unsaved_;
   std::map<uint32_t, MailHead> heads_;           // parsed heads by ServerID
   std::map<uint32_t, MailboxContact> contacts_;  // by contact id
-  uint32_t next_contact_id_ = 1;
   std::vector<int64_t> dir_times_;               // at the last listing; empty: none trusted
 };
 

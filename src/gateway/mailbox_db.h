@@ -1,12 +1,16 @@
 // The lasting part of a Mailbox: "mailbox.db", an SQLite database beside
 // the account's Maildir, with the ids of folders, mails and contacts and
-// the journal of changes, so a client's sync key means the same after a
-// restart. Each save is one transaction holding only what the new journal
-// entries touched.
+// the compacted journal (MailboxJournal), so a client's sync key means the
+// same after a restart.
 //
-// Tables: meta(key, value) with the next ids; folders(id, dir, name);
-// mails(id, folder, unread, uniq, path); contacts(id, address, name);
-// journal(seq, kind, id).
+// Tables: meta(key, value) with the next ids (MailboxIds); folders(id, dir,
+// name); mails(id, folder, unread, uniq, path); contacts(id, address, name);
+// journal(seq, kind, id, object), the compacted journal (user_version 2;
+// the first layout, user_version 0, kept every entry and is rewritten on
+// open).
+//
+// Every commit is synchronous=FULL: when Save returns true the change
+// survives a power cut, so a client may be answered.
 //
 // Thread safety: none; the Mailbox serialises its calls.
 #ifndef QUILL_GATEWAY_MAILBOX_DB_H_
@@ -17,6 +21,9 @@
 #include <string>
 #include <vector>
 
+#include "gateway/mailbox_ids.h"
+#include "gateway/mailbox_journal.h"
+
 struct sqlite3;
 
 namespace quill {
@@ -25,17 +32,27 @@ namespace gateway {
 struct MailboxFolder;
 struct MailboxMail;
 struct MailboxContact;
-struct JournalEntry;
 
 // Everything the database keeps, as the Mailbox holds it in memory.
 struct MailboxState {
-  uint32_t next_server_id = 1;
-  uint32_t next_folder_id = 0;   // set by the Mailbox before Load
-  uint32_t next_contact_id = 1;
+  MailboxIds next;  // Open: as stored (numbers the database never saw stay at their defaults)
   std::map<uint32_t, MailboxFolder>* folders = nullptr;
   std::map<uint32_t, MailboxMail>* mails = nullptr;
   std::map<uint32_t, MailboxContact>* contacts = nullptr;
-  std::vector<JournalEntry>* journal = nullptr;
+};
+
+// An object that changed since the last commit, with its journal entries
+// as they are now.
+struct ChangedObject {
+  JournalEntry::Object object = JournalEntry::kMail;
+  uint32_t id = 0;
+  std::vector<JournalEntry> entries;  // none, one or two
+};
+
+enum class DbOpen {
+  kOpened,       // the database was read into the state
+  kStartedOver,  // there was none, or it was damaged (kept as ".bad"): a new, empty one
+  kFailed,       // no database can be had now (the file is busy, or I/O failed)
 };
 
 class MailboxDb {
@@ -45,24 +62,40 @@ class MailboxDb {
   MailboxDb(const MailboxDb&) = delete;
   MailboxDb& operator=(const MailboxDb&) = delete;
 
-  // Opens (or creates) the database and reads it into `state`. A file that
-  // is not a usable database is kept as ".bad" and a new one started: the
-  // Maildir is the truth, only the ids start over. False when no database
-  // can be had at all.
-  bool Open(const std::string& path, MailboxState* state);
+  // Opens (or creates) the database and reads it into `state` and
+  // `journal` (entries in sequence order). A file that is not a database,
+  // fails SQLite's quick check or holds rows that cannot be right is kept
+  // aside as ".bad" and a new one started. A busy or unreadable file is
+  // left alone: kFailed, and the caller tries again later.
+  DbOpen Open(const std::string& path, MailboxState* state, std::vector<JournalEntry>* journal);
 
-  // Writes the next ids and, for each journal entry from index `first_new`
-  // on, the row of the object it names (written, or deleted when the object
-  // is gone) and the entry itself, in one transaction.
-  bool Save(const MailboxState& state, size_t first_new);
+  // True after Open read the first layout: the caller writes everything
+  // back with Rewrite.
+  bool old_layout() const { return old_layout_; }
+
+  // Writes the next ids and, for each changed object, its row (written, or
+  // deleted when the object is gone) and its journal entries in place of
+  // the ones stored; one transaction.
+  bool Save(const MailboxState& state, const std::vector<ChangedObject>& changed);
+
+  // Writes the whole state and journal in the current layout, replacing
+  // everything stored; one transaction.
+  bool Rewrite(const MailboxState& state, const std::vector<JournalEntry>& journal);
 
  private:
   bool Exec(const char* sql);
+  // The last error says the file is damaged, not merely unavailable.
+  bool Damaged() const;
   bool CreateTables();
-  bool Load(MailboxState* state);
+  bool Check();
+  bool Load(MailboxState* state, std::vector<JournalEntry>* journal);
+  // Statements of one transaction, prepared together.
+  class Writer;
   void Close();
 
   sqlite3* db_ = nullptr;
+  bool old_layout_ = false;
+  bool bad_rows_ = false;  // Load found rows that cannot be right
 };
 
 }  // namespace gateway

@@ -123,6 +123,58 @@ class CliMailboxEndToEnd : public ClientGatewayTest {
                                            "Mon, 07 Dec 2026 " + std::to_string(hour) +
                                                ":00:00 +0000"));
   }
+  // The subject and shown body of every mail the client lists.
+  std::map<std::string, std::string> ClientMailbox() {
+    std::map<std::string, std::string> mails;
+    EXPECT_EQ(Cli({"list"}), 0) << err_.str();
+    for (const std::string& line : Lines()) {
+      std::vector<std::string> f;
+      std::istringstream in(line);
+      for (std::string field; std::getline(in, field, '\t');) f.push_back(field);
+      if (f.size() != 5) {
+        ADD_FAILURE() << line;
+        continue;
+      }
+      EXPECT_EQ(mails.count(f[3]), 0u) << "listed twice: " << f[3];
+      EXPECT_EQ(Cli({"show", f[0]}), 0) << err_.str();
+      mails[f[3]] = ShownBody();
+    }
+    return mails;
+  }
+  // The gateway stops, finds its "mailbox.db" gone or damaged when it starts
+  // again, and mails changed meanwhile. A client from before ends, after one
+  // sync, with exactly the mailbox: no ghost of a deleted mail, and every
+  // body it held still under its own subject.
+  void SyncAcrossALostMailboxDb(bool damaged) {
+    for (int i = 0; i < 6; ++i) {
+      const std::string subject = "m" + std::to_string(i);
+      gateway::Deliver(maildir_, "cur/" + std::to_string(10 + i) + ".m:2,S",
+                       gateway::PlainMessage(subject, "\"Zhang\" <z@x.cn>", "body of " + subject));
+    }
+    ASSERT_EQ(Cli({"sync"}), 0) << err_.str();
+    ASSERT_EQ(ClientMailbox().size(), 6u);  // every body held now
+
+    server_.reset();
+    const std::string db = gateway::MailboxRoot(state_.path()) + "/alice/mailbox.db";
+    if (damaged) {
+      ASSERT_TRUE(DefaultFileSystem()->ReplaceAtomically(db, ByteView(std::string(8192, 'j'))));
+    } else {
+      ASSERT_TRUE(DefaultFileSystem()->Delete(db));
+    }
+    ASSERT_TRUE(DefaultFileSystem()->Delete(maildir_ + "/cur/10.m:2,S"));
+    ASSERT_TRUE(DefaultFileSystem()->Delete(maildir_ + "/cur/13.m:2,S"));
+    gateway::Deliver(maildir_, "new/20.n",
+                     gateway::PlainMessage("n0", "\"Zhang\" <z@x.cn>", "body of n0"));
+    StartGateway();
+
+    ASSERT_EQ(Cli({"sync"}), 0) << err_.str();
+    std::map<std::string, std::string> want;
+    for (const char* subject : {"m1", "m2", "m4", "m5", "n0"}) {
+      want[subject] = std::string("body of ") + subject;
+    }
+    EXPECT_EQ(ClientMailbox(), want);
+  }
+
   std::string maildir_;
   std::ostringstream out_, err_;
   WatchedBody* body_ = nullptr;  // owned by server_
@@ -301,6 +353,14 @@ TEST_F(CliMailboxEndToEnd, ShowStartsOverWhenTheBodyChangesBetweenSlices) {
   EXPECT_EQ(body_->requests, 3);  // a slice of the old text, the new one from 0, its rest
   EXPECT_TRUE(ShownBody() == new_text) << ShownBody().size() << " bytes shown of "
                                        << new_text.size();
+}
+
+TEST_F(CliMailboxEndToEnd, AGatewayThatLostItsDatabaseLeavesTheClientWithExactlyItsMailbox) {
+  SyncAcrossALostMailboxDb(/*damaged=*/false);
+}
+
+TEST_F(CliMailboxEndToEnd, AGatewayWithADamagedDatabaseLeavesTheClientWithExactlyItsMailbox) {
+  SyncAcrossALostMailboxDb(/*damaged=*/true);
 }
 
 }  // namespace

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <ctime>
+#include <map>
 #include <set>
 
 #include "protocol/list_codec.h"
@@ -26,6 +29,7 @@ struct ServerCommandSeen {
   int32_t flags = -1;   // AddMail / UpdateMail
   int32_t folder = -1;  // AddMail / UpdateMail
   std::string subject;  // AddMail
+  int32_t date = 0;     // AddMail
 };
 
 class MailCommandsTest : public GatewayHarness {
@@ -101,6 +105,7 @@ class MailCommandsTest : public GatewayHarness {
         body.GetInt(2, &c.flags);
         body.GetInt(6, &c.folder);
         body.GetString(3, &c.subject);
+        body.GetInt(7, &c.date);
       }
       page.commands.push_back(c);
     }
@@ -186,23 +191,112 @@ TEST_F(MailCommandsTest, ExcludedFoldersAndHistoryBeyondTheSpanStayOnTheService)
   std::strftime(recent, sizeof recent, "%a, %d %b %Y %H:%M:%S +0000", std::gmtime(&now));
   const std::time_t year_ago = now - 365 * 86400;
   std::strftime(old, sizeof old, "%a, %d %b %Y %H:%M:%S +0000", std::gmtime(&year_ago));
-  Deliver(maildir_, "cur/1.a:2,S", PlainMessage("recent", "a@x", "b", recent));
-  Deliver(maildir_, "cur/2.b:2,S", PlainMessage("old", "a@x", "b", old));
-  Deliver(maildir_, ".Work/cur/3.c:2,S", PlainMessage("work", "a@x", "b", recent));
-  Deliver(maildir_, ".Sent/cur/4.d:2,S", PlainMessage("sent", "a@x", "b", recent));
+  const std::string today = std::to_string(now), last_year = std::to_string(year_ago);
+  // History counts from arrival (the time in the file name), not from Date.
+  Deliver(maildir_, "cur/" + today + ".a:2,S", PlainMessage("recent", "a@x", "b", recent));
+  Deliver(maildir_, "cur/" + today + ".b:2,S", PlainMessage("delivered today", "a@x", "b", old));
+  Deliver(maildir_, "cur/" + last_year + ".c:2,S", PlainMessage("kept a year", "a@x", "b", recent));
+  Deliver(maildir_, ".Work/cur/" + today + ".d:2,S", PlainMessage("work", "a@x", "b", recent));
+  Deliver(maildir_, ".Sent/cur/" + today + ".e:2,S", PlainMessage("sent", "a@x", "b", recent));
   Page p = Sync(0, {}, 30 * 86400, {100, 3});  // 3 (sent) cannot be excluded
-  std::set<std::string> subjects;
+  std::map<std::string, int32_t> dates;
   for (const ServerCommandSeen& c : p.commands) {
-    if (c.type == 11) subjects.insert(c.subject);
+    if (c.type == 11) dates[c.subject] = c.date;
   }
-  EXPECT_EQ(subjects, (std::set<std::string>{"recent", "sent"}));
+  EXPECT_EQ(dates.size(), 3u);
+  EXPECT_EQ(dates.count("kept a year"), 0u);
+  EXPECT_EQ(dates.count("work"), 0u);
+  // The Date header is the date shown, however old.
+  EXPECT_EQ(dates["delivered today"], static_cast<int32_t>(year_ago));
+  EXPECT_EQ(dates["recent"], static_cast<int32_t>(now));
   // Without the filter everything comes.
   p = Sync(0);
-  subjects.clear();
-  for (const ServerCommandSeen& c : p.commands) {
-    if (c.type == 11) subjects.insert(c.subject);
+  int mails = 0;
+  for (const ServerCommandSeen& c : p.commands) mails += c.type == 11;
+  EXPECT_EQ(mails, 5);
+}
+
+TEST_F(MailCommandsTest, AClientWhoseKeyTheMailboxLostGetsEveryDeleteThenTheMailbox) {
+  for (int i = 0; i < 40; ++i) {
+    Deliver(maildir_, "cur/" + std::to_string(1000 + i) + ".m:2,S",
+            PlainMessage("mail " + std::to_string(i), "s@x", "body"));
   }
-  EXPECT_EQ(subjects.size(), 4u);
+  std::map<int32_t, std::string> held;  // ServerID -> subject, as the client keeps them
+  auto apply = [&held](const Page& p) {
+    for (const ServerCommandSeen& c : p.commands) {
+      if (c.type == 11) held[c.id] = c.subject;
+      if (c.type == 13) held.erase(c.id);
+    }
+  };
+  int32_t key = 0;
+  for (Page p;;) {
+    p = Sync(key);
+    ASSERT_EQ(p.result, 0);
+    apply(p);
+    key = p.key;
+    if (!p.more) break;
+  }
+  ASSERT_EQ(held.size(), 40u);
+
+  // The gateway stops, its database is lost, mails change, it starts again.
+  server_.reset();
+  ASSERT_TRUE(DefaultFileSystem()->Delete(dir_.path() + "/accounts/alice/mailbox.db"));
+  for (int i = 0; i < 40; i += 2) {
+    ASSERT_TRUE(DefaultFileSystem()->Delete(maildir_ + "/cur/" + std::to_string(1000 + i) + ".m:2,S"));
+  }
+  Deliver(maildir_, "new/2000.n", PlainMessage("arrived meanwhile", "s@x", "body"));
+  StartGateway();
+  SignIn("alice", "secret");
+
+  int deletes = 0;
+  for (Page p;;) {
+    p = Sync(key);
+    ASSERT_EQ(p.result, 0);
+    for (const ServerCommandSeen& c : p.commands) deletes += c.type == 13;
+    apply(p);
+    key = p.key;
+    if (!p.more) break;
+  }
+  EXPECT_EQ(deletes, 40);  // every ServerID the client might hold
+  std::set<std::string> subjects;
+  for (const auto& [id, subject] : held) {
+    EXPECT_GT(id, 40) << "a ServerID came back";
+    subjects.insert(subject);
+  }
+  std::set<std::string> want{"arrived meanwhile"};
+  for (int i = 1; i < 40; i += 2) want.insert("mail " + std::to_string(i));
+  EXPECT_EQ(subjects, want);
+  EXPECT_EQ(held.size(), want.size());
+
+  // A new client (key 0) is sent the mailbox alone, without the deletes.
+  int commands = 0;
+  for (Page p = Sync(0);; p = Sync(p.key)) {
+    ASSERT_EQ(p.result, 0);
+    for (const ServerCommandSeen& c : p.commands) {
+      EXPECT_NE(c.type, 13);
+      ++commands;
+    }
+    if (!p.more) break;
+  }
+  EXPECT_EQ(commands, 1 + 21);  // the inbox, the mails
+}
+
+TEST_F(MailCommandsTest, ASyncFailsWhenItsChangesCannotBeCommitted) {
+  Deliver(maildir_, "cur/1.a:2,S", PlainMessage("one", "s@x", "body"));
+  Page first = Sync(0);
+  ASSERT_EQ(first.result, 0);
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open((dir_.path() + "/accounts/alice/mailbox.db").c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  Deliver(maildir_, "new/2.b", PlainMessage("two", "s@x", "body"));
+  EXPECT_EQ(Sync(first.key).result, kMailResultMailboxUnreadable);
+  ASSERT_EQ(sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(other);
+  Page later = Sync(first.key);
+  ASSERT_EQ(later.result, 0);
+  int added = 0;
+  for (const ServerCommandSeen& c : later.commands) added += c.type == 11 && c.subject == "two";
+  EXPECT_EQ(added, 1);
 }
 
 TEST_F(MailCommandsTest, ContactsTravelAsAddContactCommands) {

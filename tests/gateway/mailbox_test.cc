@@ -4,7 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
+
+#include <ctime>
+#include <map>
+#include <set>
 
 #include "gateway/mail_parser.h"
 #include "platform/fault_file_system.h"
@@ -14,6 +19,15 @@
 namespace quill {
 namespace gateway {
 namespace {
+
+// Journal entries as "kind:id" words.
+std::string Words(const std::vector<JournalEntry>& entries) {
+  std::string out;
+  for (const JournalEntry& e : entries) {
+    out += (out.empty() ? "" : " ") + std::to_string(e.kind) + ":" + std::to_string(e.id);
+  }
+  return out;
+}
 
 TEST(MailParser, HeadersRecipientsAttachmentsAndTheHtmlBody) {
   const std::string message =
@@ -76,13 +90,10 @@ class MailboxTest : public ::testing::Test {
       ASSERT_TRUE(DefaultFileSystem()->MakeDirs(Maildir() + sub));
     }
   }
-  // The journal after `key` as "kind:id" words.
+  // The journal where a client at `key` continues, as "kind:id" words.
   static std::string Journal(const Mailbox& box, int64_t key) {
-    std::string out;
-    for (const JournalEntry& e : box.EntriesAfter(key)) {
-      out += (out.empty() ? "" : " ") + std::to_string(e.kind) + ":" + std::to_string(e.id);
-    }
-    return out;
+    uint32_t through = 0;
+    return Words(box.EntriesAfter(box.ResumeAfter(key), SIZE_MAX, &through));
   }
   TempDir dir_;
 };
@@ -123,38 +134,239 @@ TEST_F(MailboxTest, ChangesInTheMaildirBecomeJournalEntries) {
   EXPECT_TRUE(DefaultFileSystem()->Exists(Maildir() + "/.Trash/cur/100.a:2,S"));
   ASSERT_TRUE(box.FindMail(3, &m));
   EXPECT_EQ(m.folder_id, kInboxFolderId);
-  // From the beginning: only what exists now, as additions.
-  EXPECT_EQ(Journal(box, 0), "1:1 1:3 3:1 3:2 3:3 1:100 3:4");
+  // From the beginning: every add, and the latest change after it.
+  EXPECT_EQ(Journal(box, 0), "1:1 1:3 3:1 3:2 3:3 1:100 4:2 4:3 3:4 4:1");
   // A key never issued also starts from the beginning.
   EXPECT_EQ(Journal(box, 99), Journal(box, 0));
+  EXPECT_EQ(Journal(box, -1), Journal(box, 0));
 
+  // Mail 2's newer change supersedes its older one; its add stays.
   ASSERT_TRUE(box.SetUnread(2, true));
   EXPECT_TRUE(DefaultFileSystem()->Exists(Maildir() + "/cur/200.b:2,"));
   ASSERT_TRUE(box.Refresh());
-  EXPECT_EQ(Journal(box, 10), "4:2");
+  EXPECT_EQ(Journal(box, 5), "1:100 4:3 3:4 4:1 4:2");
   ASSERT_TRUE(box.Refresh());  // nothing changed, nothing journaled
   EXPECT_EQ(box.newest_key(), 11u);
+  // A delete supersedes the mail's add and change: a tombstone is left.
+  ASSERT_TRUE(DefaultFileSystem()->Delete(Maildir() + "/cur/200.b:2,"));
+  ASSERT_TRUE(box.Refresh());
+  EXPECT_EQ(Journal(box, 0), "1:1 1:3 3:1 3:3 1:100 4:3 3:4 4:1 5:2");
+  EXPECT_EQ(Journal(box, 11), "5:2");
 }
 
-TEST_F(MailboxTest, IdsAndJournalSurviveARestartAndADamagedStateStartsOver) {
+TEST_F(MailboxTest, IdsAndJournalSurviveARestart) {
   Deliver(Maildir(), "cur/1.a:2,S", PlainMessage("one", "a@x", "1"));
   {
     Mailbox box(DefaultFileSystem(), Maildir());
     ASSERT_TRUE(box.Refresh());
   }
   Deliver(Maildir(), "new/2.b", PlainMessage("two", "b@x", "2"));
+  Mailbox box(DefaultFileSystem(), Maildir());
+  ASSERT_TRUE(box.Refresh());
+  EXPECT_EQ(Journal(box, 2), "3:2");  // the old mail kept id 1
+  EXPECT_FALSE(DefaultFileSystem()->Exists(dir_.path() + "/mailbox.db.bad"));
+}
+
+// How "mailbox.db" is lost between two runs of the gateway.
+enum class DbLoss { kDeleted, kOverwritten, kTorn, kOlderCopy };
+
+class MailboxDbLossTest : public MailboxTest, public ::testing::WithParamInterface<DbLoss> {};
+
+// Whatever happened to the database, no number is handed out twice, and a
+// client from before ends, after the journal from its key, with exactly
+// the mails there are.
+TEST_P(MailboxDbLossTest, StartsOverAboveTheMarkAndTellsOldClientsEverything) {
+  const std::string db = dir_.path() + "/mailbox.db";
+  Deliver(Maildir(), "cur/1.a:2,S", PlainMessage("one", "a@x", "1"));
+  Deliver(Maildir(), ".Work/cur/2.b:2,S", PlainMessage("two", "b@x", "2"));
+  Bytes older;
+  uint32_t old_key = 0;
+  {
+    Mailbox box(DefaultFileSystem(), Maildir());
+    ASSERT_TRUE(box.Refresh());  // folders 1, 100; mails 1, 2
+  }
+  ASSERT_TRUE(DefaultFileSystem()->ReadFile(db, &older));
+  Deliver(Maildir(), "new/3.c", PlainMessage("three", "c@x", "3"));
+  std::map<uint32_t, std::string> before;  // ServerID -> unique name, as a client holds them
   {
     Mailbox box(DefaultFileSystem(), Maildir());
     ASSERT_TRUE(box.Refresh());
-    EXPECT_EQ(Journal(box, 2), "3:2");  // the old mail kept id 1
+    old_key = box.newest_key();
+    for (uint32_t sid = 1; sid <= 3; ++sid) {
+      MailboxMail m;
+      ASSERT_TRUE(box.FindMail(sid, &m));
+      before[sid] = m.unique;
+    }
   }
-  const std::string state = dir_.path() + "/mailbox.db";
-  ASSERT_TRUE(DefaultFileSystem()->ReplaceAtomically(
-      state, ByteView(std::string(4096, 'j'))));  // not a database
+  switch (GetParam()) {
+    case DbLoss::kDeleted:
+      ASSERT_TRUE(DefaultFileSystem()->Delete(db));
+      break;
+    case DbLoss::kOverwritten:
+      ASSERT_TRUE(DefaultFileSystem()->ReplaceAtomically(db, ByteView(std::string(8192, 'j'))));
+      break;
+    case DbLoss::kTorn: {  // the second page scribbled over: the quick check fails
+      std::unique_ptr<File> f = DefaultFileSystem()->Open(db, FileSystem::OpenMode::kReadWrite);
+      ASSERT_NE(f, nullptr);
+      const std::string junk(4096, '\x5A');
+      ASSERT_TRUE(f->WriteAt(4096, junk.data(), junk.size()));
+      break;
+    }
+    case DbLoss::kOlderCopy:
+      ASSERT_TRUE(DefaultFileSystem()->ReplaceAtomically(db, older));
+      break;
+  }
+  // Meanwhile mail 1 went away and another arrived.
+  ASSERT_TRUE(DefaultFileSystem()->Delete(Maildir() + "/cur/1.a:2,S"));
+  Deliver(Maildir(), "new/4.d", PlainMessage("four", "d@x", "4"));
+
   Mailbox box(DefaultFileSystem(), Maildir());
   ASSERT_TRUE(box.Refresh());
-  EXPECT_EQ(Journal(box, 0), "1:1 3:1 3:2");
-  EXPECT_TRUE(DefaultFileSystem()->Exists(state + ".bad"));
+  EXPECT_GT(box.newest_key(), old_key);
+  EXPECT_EQ(box.ResumeAfter(old_key), old_key);
+  // Replay what a client at the old key is sent over what it held.
+  std::map<uint32_t, std::string> held = before;
+  uint32_t through = 0;
+  for (const JournalEntry& e : box.EntriesAfter(old_key, SIZE_MAX, &through)) {
+    MailboxMail m;
+    if (e.kind == JournalEntry::kDelMail) held.erase(e.id);
+    if (e.kind == JournalEntry::kAddMail) {
+      ASSERT_TRUE(box.FindMail(e.id, &m));
+      // A ServerID once given to another mail never comes back.
+      if (before.count(e.id) != 0) {
+        EXPECT_EQ(before[e.id], m.unique) << e.id;
+      }
+      held[e.id] = m.unique;
+    }
+  }
+  std::map<uint32_t, std::string> now;
+  for (const auto& [sid, unique] : held) {
+    MailboxMail m;
+    if (box.FindMail(sid, &m)) now[sid] = m.unique;
+  }
+  EXPECT_EQ(held, now) << "the client keeps a mail the mailbox does not have";
+  std::set<std::string> uniques;
+  for (const auto& [sid, unique] : held) uniques.insert(unique);
+  EXPECT_EQ(uniques, (std::set<std::string>{"2.b", "3.c", "4.d"}));
+  EXPECT_EQ(DefaultFileSystem()->Exists(db + ".bad"),
+            GetParam() == DbLoss::kOverwritten || GetParam() == DbLoss::kTorn);
+}
+
+INSTANTIATE_TEST_SUITE_P(Losses, MailboxDbLossTest,
+                         ::testing::Values(DbLoss::kDeleted, DbLoss::kOverwritten, DbLoss::kTorn,
+                                           DbLoss::kOlderCopy));
+
+TEST_F(MailboxTest, WithoutADatabaseAndADamagedMarkNothingIsServed) {
+  Deliver(Maildir(), "cur/1.a:2,S", PlainMessage("one", "a@x", "1"));
+  {
+    Mailbox box(DefaultFileSystem(), Maildir());
+    ASSERT_TRUE(box.Refresh());
+  }
+  const std::string ids = dir_.path() + "/" + kMailboxIdsFileName;
+  ASSERT_TRUE(DefaultFileSystem()->ReplaceAtomically(ids, ByteView(std::string("server_id x\n"))));
+  {
+    Mailbox box(DefaultFileSystem(), Maildir());  // the database still knows: the mark is written again
+    ASSERT_TRUE(box.Refresh());
+    Deliver(Maildir(), "new/2.b", PlainMessage("two", "b@x", "2"));
+    ASSERT_TRUE(box.Refresh());
+  }
+  MailboxIds mark;
+  ASSERT_EQ(ReadIdMark(DefaultFileSystem(), ids, &mark), IdMarkRead::kRead);
+  EXPECT_EQ(mark.server_id, 3u);
+  ASSERT_TRUE(DefaultFileSystem()->ReplaceAtomically(ids, ByteView(std::string("junk"))));
+  ASSERT_TRUE(DefaultFileSystem()->Delete(dir_.path() + "/mailbox.db"));
+  Mailbox box(DefaultFileSystem(), Maildir());
+  EXPECT_FALSE(box.Refresh());
+}
+
+TEST_F(MailboxTest, AFailedCommitFailsTheRefreshAndHandsNothingOut) {
+  Deliver(Maildir(), "cur/1.a:2,S", PlainMessage("one", "a@x", "1"));
+  FaultInjectingFileSystem fs(DefaultFileSystem());
+  Mailbox box(&fs, Maildir());
+  ASSERT_TRUE(box.Refresh());
+  EXPECT_EQ(Journal(box, 0), "1:1 3:1");
+
+  // The mark cannot be made durable: nothing is committed.
+  Deliver(Maildir(), "new/2.b", PlainMessage("two", "b@x", "2"));
+  fs.FailSync(1);
+  EXPECT_FALSE(box.Refresh());
+  // Another writer holds the database: the commit fails.
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open((dir_.path() + "/mailbox.db").c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  EXPECT_FALSE(box.Refresh());
+  ASSERT_EQ(sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(other);
+
+  ASSERT_TRUE(box.Refresh());
+  // Numbers the failed refreshes took are never used again: what the
+  // database does not account for below the mark is deleted (the fixed
+  // folders it does not hold too), and the mail comes once, with a new id.
+  EXPECT_EQ(Journal(box, 2), "2:3 2:4 5:2 3:3");
+  MailboxMail m;
+  ASSERT_TRUE(box.FindMail(3, &m));
+  EXPECT_EQ(m.unique, "2.b");
+}
+
+// Sets a file's or directory's modification time to `seconds`.
+void SetModifiedTime(const std::string& path, int64_t seconds) {
+  struct timespec times[2];
+  times[0].tv_sec = static_cast<time_t>(seconds);
+  times[0].tv_nsec = 0;
+  times[1] = times[0];
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
+}
+
+TEST_F(MailboxTest, DateIsASaneDateHeaderElseTheArrivalNever1970) {
+  const int64_t now = std::time(nullptr);
+  const std::string hour_ago = std::to_string(now - 3600), day_ago = std::to_string(now - 86400);
+  struct Case {
+    std::string file;     // under cur/
+    std::string date;     // the Date header; empty: none
+    int64_t mtime;        // the file's modification time; 0: as written
+    int64_t want_date;
+    int64_t want_arrival;
+  } cases[] = {
+      {hour_ago + ".a:2,S", "Mon, 07 Dec 2026 10:00:00 +0000", 0, 1796637600, now - 3600},
+      {hour_ago + ".b:2,S", "", 0, now - 3600, now - 3600},
+      {hour_ago + ".c:2,S", "Thu, 01 Jan 1970 00:00:00 +0000", 0, now - 3600, now - 3600},
+      {hour_ago + ".d:2,S", "Thu, 01 Jan 2099 00:00:00 +0000", 0, now - 3600, now - 3600},
+      {hour_ago + ".e:2,S", "not a date at all", 0, now - 3600, now - 3600},
+      // No time in the name (or none that is sane): the file's time.
+      {"mail-e:2,S", "", now - 3 * 86400, now - 3 * 86400, now - 3 * 86400},
+      {"5.f:2,S", "", now - 86400, now - 86400, now - 86400},
+      {"99999999999.g:2,S", "", now - 86400, now - 86400, now - 86400},
+      // An old Date on a mail delivered yesterday: the mail's date stays.
+      {day_ago + ".h:2,S", "Sat, 07 Dec 2024 10:00:00 +0000", 0, 1733565600, now - 86400},
+  };
+  for (const Case& c : cases) {
+    const std::string message = "From: a@x\r\nSubject: " + c.file + "\r\n" +
+                                (c.date.empty() ? "" : "Date: " + c.date + "\r\n") + "\r\nbody";
+    Deliver(Maildir(), "cur/" + c.file, message);
+    if (c.mtime != 0) SetModifiedTime(Maildir() + "/cur/" + c.file, c.mtime);
+  }
+  Mailbox box(DefaultFileSystem(), Maildir());
+  ASSERT_TRUE(box.Refresh());
+  for (uint32_t sid = 1; sid <= std::size(cases); ++sid) {
+    MailHead head;
+    ASSERT_TRUE(box.ReadHead(sid, &head));
+    const Case* c = nullptr;
+    for (const Case& candidate : cases) {
+      if (candidate.file == head.subject) c = &candidate;
+    }
+    ASSERT_NE(c, nullptr) << head.subject;
+    EXPECT_EQ(head.date, c->want_date) << c->file;
+    EXPECT_EQ(head.arrival, c->want_arrival) << c->file;
+  }
+  // A mail whose file went away since the listing still has a date, from its name.
+  Deliver(Maildir(), "cur/" + day_ago + ".z:2,S", "Subject: z\r\n\r\nz");
+  ASSERT_TRUE(box.Refresh());
+  const uint32_t z = static_cast<uint32_t>(std::size(cases)) + 1;
+  ASSERT_TRUE(DefaultFileSystem()->Delete(Maildir() + "/cur/" + day_ago + ".z:2,S"));
+  MailHead head;
+  EXPECT_FALSE(box.ReadHead(z, &head));
+  EXPECT_EQ(head.date, now - 86400);
+  EXPECT_TRUE(head.subject.empty());
 }
 
 TEST_F(MailboxTest, ContactsFileChangesBecomeContactEntries) {
@@ -177,7 +389,7 @@ TEST_F(MailboxTest, ContactsFileChangesBecomeContactEntries) {
   Mailbox again(DefaultFileSystem(), Maildir());
   ASSERT_TRUE(again.Refresh());
   EXPECT_EQ(again.newest_key(), 6u);  // kept in the state, nothing new
-  EXPECT_EQ(Journal(again, 0), "1:1 6:2 6:3");
+  EXPECT_EQ(Journal(again, 0), "1:1 6:2 8:1 7:2 6:3");
 }
 
 TEST_F(MailboxTest, UnlistableMaildirFailsAndOddFileNamesAreSkipped) {

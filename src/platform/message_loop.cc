@@ -55,6 +55,17 @@ struct LoopCore {
   std::vector<Timer> timers;
   bool quitting = false;
   int exit_code = 0;
+  MessageLoopHost* host = nullptr;  // set and cleared on the UI thread only
+
+  void WakeHostLocked() {
+    if (host) host->Wake();
+  }
+
+  // Before a handler runs: a nested toolkit loop inside it must still see
+  // the rest of the work.
+  void WakeHostForRestLocked() {
+    if (host && (!sent.empty() || !posted.empty() || !timers.empty())) host->Wake();
+  }
 
   HandlerPtr FindLocked(EndpointId id) const {
     auto it = endpoints.find(id);
@@ -93,6 +104,7 @@ struct LoopCore {
     ps.lparam = lparam;
     sent.push_back(&ps);
     ui_cv.notify_one();
+    WakeHostLocked();
     ps.done_cv.wait(lock, [&ps] {
       return ps.state == PendingSend::State::kDone || ps.state == PendingSend::State::kFailed;
     });
@@ -112,6 +124,7 @@ struct LoopCore {
     }
     posted.push_back(Posted{id, msg, wparam, lparam});
     ui_cv.notify_one();
+    WakeHostLocked();
     return true;
   }
 
@@ -123,6 +136,7 @@ struct LoopCore {
       sent.pop_front();
       HandlerPtr handler = FindLocked(ps->id);  // present: closing fails its sends
       ps->state = PendingSend::State::kRunning;
+      WakeHostForRestLocked();
       lock.unlock();
       intptr_t r = (*handler)(ps->msg, ps->wparam, ps->lparam);
       lock.lock();
@@ -136,6 +150,7 @@ struct LoopCore {
       posted.pop_front();
       HandlerPtr handler = FindLocked(p.id);
       if (handler) {
+        WakeHostForRestLocked();
         lock.unlock();
         (*handler)(p.msg, p.wparam, p.lparam);
         lock.lock();
@@ -152,6 +167,7 @@ struct LoopCore {
     EndpointId id = first->id;
     uint32_t timer_id = first->timer_id;
     HandlerPtr handler = FindLocked(id);
+    WakeHostForRestLocked();
     lock.unlock();
     (*handler)(kWmTimer, timer_id, 0);
     lock.lock();
@@ -253,11 +269,13 @@ bool MessageLoop::SetTimer(EndpointId id, uint32_t timer_id, uint32_t interval_m
     if (t.id == id && t.timer_id == timer_id) {
       t.interval = interval_ms;
       t.due = due;
+      core_->WakeHostLocked();
       return true;
     }
   }
   core_->timers.push_back(internal::Timer{id, timer_id, interval_ms, due});
   core_->ui_cv.notify_one();
+  core_->WakeHostLocked();
   return true;
 }
 
@@ -280,6 +298,7 @@ void MessageLoop::Quit(int exit_code) {
   core_->FailSendsLocked(0, true);
   core_->posted.clear();
   core_->ui_cv.notify_all();
+  core_->WakeHostLocked();
 }
 
 bool MessageLoop::IsQuitting() const {
@@ -312,6 +331,36 @@ bool MessageLoop::PumpUntil(const std::function<bool()>& done, uint32_t timeout_
     core_->WaitLocked(lock, std::min(deadline, now + slice));
   }
   return done();
+}
+
+void MessageLoop::SetHost(MessageLoopHost* host) {
+  std::lock_guard<std::mutex> lock(core_->mu);
+  core_->host = host;
+  core_->WakeHostLocked();
+}
+
+bool MessageLoop::DispatchReady(uint32_t budget_ms) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(budget_ms);
+  std::unique_lock<std::mutex> lock(core_->mu);
+  while (!core_->quitting && core_->DispatchOne(lock)) {
+    if (Clock::now() < deadline) continue;
+    // Out of time: the host comes back after its own events if work is left.
+    const Clock::time_point now = Clock::now();
+    bool more = !core_->sent.empty() || !core_->posted.empty();
+    for (const internal::Timer& t : core_->timers) more = more || t.due <= now;
+    if (more && !core_->quitting) core_->WakeHostLocked();
+    return more && !core_->quitting;
+  }
+  return false;
+}
+
+int64_t MessageLoop::NextTimerDelayMs() const {
+  std::lock_guard<std::mutex> lock(core_->mu);
+  if (core_->timers.empty()) return -1;
+  Clock::time_point first = core_->timers.front().due;
+  for (const internal::Timer& t : core_->timers) first = std::min(first, t.due);
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(first - Clock::now()).count();
+  return left < 0 ? 0 : left;
 }
 
 }  // namespace quill

@@ -12,10 +12,19 @@
 // wakes that sender with false. So no worker can hang on a dead endpoint.
 // Endpoint ids are never reused, so a stale id stays dead.
 //
-// Thread safety: CreateEndpoint, DestroyEndpoint, SetTimer, KillTimer, Run
-// and PumpUntil only on the UI thread; Send, Post, IsEndpoint, Quit and
-// EndpointRef from any thread. Handlers run on the UI thread with no lock
-// held, so they may send, post, pump or destroy endpoints themselves.
+// Hosting: a toolkit's own event loop may drive this one instead of Run.
+// The host is woken (from any thread) whenever work may have become ready
+// or the earliest timer moved; it then calls DispatchReady on the UI thread
+// and arms a timer for NextTimerDelayMs. Before each handler the loop wakes
+// the host again while more work is queued or timers exist, so a handler
+// that runs a nested toolkit loop (a modal box) does not hold back the
+// next send.
+//
+// Thread safety: CreateEndpoint, DestroyEndpoint, SetTimer, KillTimer, Run,
+// PumpUntil, SetHost and DispatchReady only on the UI thread; Send, Post,
+// IsEndpoint, Quit, NextTimerDelayMs and EndpointRef from any thread.
+// Handlers run on the UI thread with no lock held, so they may send, post,
+// pump or destroy endpoints themselves.
 #ifndef QUILL_PLATFORM_MESSAGE_LOOP_H_
 #define QUILL_PLATFORM_MESSAGE_LOOP_H_
 
@@ -35,6 +44,15 @@ constexpr uint32_t kWmUser = 0x0400;   // first private message number
 namespace internal {
 struct LoopCore;
 }
+
+// What a hosting event loop provides.
+class MessageLoopHost {
+ public:
+  virtual ~MessageLoopHost() = default;
+  // Asks for a DispatchReady soon. Any thread, any lock state of the
+  // caller's own; must not block and must not call back into the loop.
+  virtual void Wake() = 0;
+};
 
 // A sending handle on one endpoint that stays safe to use after the loop is
 // gone: every call then fails at once. Copyable; any thread.
@@ -92,6 +110,17 @@ class MessageLoop {
   // Dispatches until done() is true (checked before and after every
   // message), the loop quits or timeout_ms pass. Returns done().
   bool PumpUntil(const std::function<bool()>& done, uint32_t timeout_ms);
+
+  // Hands dispatching to host (null: back to Run/PumpUntil). The host must
+  // outlive the loop or be reset first.
+  void SetHost(MessageLoopHost* host);
+  // Dispatches ready messages and due timers, in the order above, until
+  // none is ready or budget_ms have passed. True when ready work remains
+  // (the host is then woken again). Never waits. Nothing after Quit.
+  bool DispatchReady(uint32_t budget_ms);
+  // Milliseconds until the earliest timer is due (0: due now), -1 when no
+  // timer runs.
+  int64_t NextTimerDelayMs() const;
 
   bool IsUiThread() const { return std::this_thread::get_id() == ui_thread_; }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -162,6 +163,105 @@ TEST(MessageLoopTest, QuitFromHandlerEndsRun) {
 TEST(MessageLoopTest, PumpUntilTimesOut) {
   MessageLoop loop;
   EXPECT_FALSE(loop.PumpUntil([] { return false; }, 20));
+}
+
+
+// A host that only counts wakes; the test drives DispatchReady itself.
+class CountingHost : public MessageLoopHost {
+ public:
+  void Wake() override { ++wakes; }
+  std::atomic<int> wakes{0};
+};
+
+TEST(MessageLoopHostTest, QueuedWorkAndTimersWakeTheHost) {
+  MessageLoop loop;
+  CountingHost host;
+  loop.SetHost(&host);
+  EndpointId ep = loop.CreateEndpoint([](uint32_t, uintptr_t, intptr_t) -> intptr_t { return 0; });
+  const int before = host.wakes;
+  ASSERT_TRUE(loop.Post(ep, kMsg, 0, 0));
+  EXPECT_GT(host.wakes, before);
+  const int after_post = host.wakes;
+  EXPECT_EQ(loop.NextTimerDelayMs(), -1);
+  ASSERT_TRUE(loop.SetTimer(ep, 7, 60000));
+  EXPECT_GT(host.wakes, after_post);
+  const int64_t delay = loop.NextTimerDelayMs();
+  EXPECT_GT(delay, 0);
+  EXPECT_LE(delay, 60000);
+  EXPECT_FALSE(loop.DispatchReady(100));  // the post ran; the timer is not due
+  loop.SetHost(nullptr);
+}
+
+// A handler that runs a nested loop of the host's must find the host woken
+// for the rest, and DispatchReady from inside it must run that rest.
+TEST(MessageLoopHostTest, HostIsWokenBeforeAHandlerWhileMoreIsQueued) {
+  MessageLoop loop;
+  CountingHost host;
+  loop.SetHost(&host);
+  std::vector<int> order;
+  int wakes_seen_by_first = 0;
+  EndpointId ep = 0;
+  ep = loop.CreateEndpoint([&](uint32_t, uintptr_t w, intptr_t) -> intptr_t {
+    order.push_back(static_cast<int>(w));
+    if (w == 1) {
+      wakes_seen_by_first = host.wakes;
+      EXPECT_FALSE(loop.DispatchReady(1000));  // the nested turn runs message 2
+    }
+    return 0;
+  });
+  ASSERT_TRUE(loop.Post(ep, kMsg, 1, 0));
+  ASSERT_TRUE(loop.Post(ep, kMsg, 2, 0));
+  const int queued = host.wakes;
+  EXPECT_FALSE(loop.DispatchReady(1000));
+  EXPECT_GT(wakes_seen_by_first, queued);
+  EXPECT_EQ(order, (std::vector<int>{1, 2}));
+  loop.SetHost(nullptr);
+}
+
+TEST(MessageLoopHostTest, SpentBudgetLeavesTheRestAndWakes) {
+  MessageLoop loop;
+  CountingHost host;
+  loop.SetHost(&host);
+  int handled = 0;
+  EndpointId ep = loop.CreateEndpoint([&](uint32_t, uintptr_t, intptr_t) -> intptr_t {
+    ++handled;
+    return 0;
+  });
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(loop.Post(ep, kMsg, 0, 0));
+  const int queued = host.wakes;
+  EXPECT_TRUE(loop.DispatchReady(0));  // one message per turn with no budget
+  EXPECT_EQ(handled, 1);
+  EXPECT_GT(host.wakes, queued);
+  EXPECT_TRUE(loop.DispatchReady(0));
+  EXPECT_FALSE(loop.DispatchReady(0));
+  EXPECT_EQ(handled, 3);
+  loop.SetHost(nullptr);
+}
+
+TEST(MessageLoopHostTest, SendFromWorkerIsServedByHostTurns) {
+  MessageLoop loop;
+  CountingHost host;
+  loop.SetHost(&host);
+  EndpointId ep = loop.CreateEndpoint([](uint32_t, uintptr_t w, intptr_t) -> intptr_t {
+    return static_cast<intptr_t>(w + 1);
+  });
+  intptr_t result = 0;
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    EXPECT_TRUE(loop.Send(ep, kMsg, 41, 0, &result));
+    done = true;
+  });
+  // The host's turns: wait for a wake, then dispatch, as a toolkit would.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!done && std::chrono::steady_clock::now() < deadline) {
+    if (host.wakes > 0) loop.DispatchReady(8);
+    std::this_thread::yield();
+  }
+  worker.join();
+  EXPECT_EQ(result, 42);
+  loop.Quit(0);
+  EXPECT_FALSE(loop.DispatchReady(8));  // nothing after quit
+  loop.SetHost(nullptr);
 }
 
 }  // namespace

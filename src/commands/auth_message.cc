@@ -1,6 +1,8 @@
 #include "commands/auth_message.h"
 
 #include "commands/text_limits.h"
+#include "platform/crypto.h"
+#include "platform/hex.h"
 #include "platform/utf.h"
 
 namespace quill {
@@ -9,6 +11,16 @@ namespace commands {
 using protocol::CodecOk;
 using protocol::ErrMalformed;
 using protocol::TagCodec;
+
+std::u16string PasswordDigest(std::string_view typed_utf8) {
+  uint8_t digest[16];
+  crypto::Md5(ByteView(typed_utf8), digest);
+  std::string hex = HexEncode(ByteView(digest, sizeof digest));
+  for (char& c : hex) {
+    if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return Utf8ToUtf16(hex);
+}
 
 uint32_t LeadingDigitsUin(std::string_view account) {
   size_t i = 0;

@@ -49,6 +49,10 @@ struct AuthResponse {
 // overflow 32 bits; a '-' negates modulo 2^32.
 uint32_t LeadingDigitsUin(std::string_view account);
 
+// The form a typed password is sent in: the MD5 digest of its UTF-8 bytes
+// as 32 lowercase hexadecimal digits.
+std::u16string PasswordDigest(std::string_view typed_utf8);
+
 // The request of a login: texts converted to UTF-8 and cut at a character
 // boundary to their byte limits.
 AuthRequest MakeAuthRequest(std::u16string_view account, std::u16string_view password,

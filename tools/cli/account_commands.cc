@@ -18,7 +18,8 @@ int Login(Invocation& run) {
   const std::vector<std::string>& command = run.command();
   if (command.size() != 3) return run.Usage();
   commands::AuthOutcome outcome;
-  if (!run.SignIn(Utf8ToUtf16(command[1]), PasswordDigest(command[2]), /*user_initiated=*/true,
+  if (!run.SignIn(Utf8ToUtf16(command[1]), commands::PasswordDigest(command[2]),
+                  /*user_initiated=*/true,
                   &outcome)) {
     return kExitFailed;
   }

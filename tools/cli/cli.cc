@@ -8,10 +8,8 @@
 
 #include "engine/connection_backend.h"
 #include "facade/mail_service.h"
-#include "platform/crypto.h"
 #include "platform/device_id_source.h"
 #include "platform/file_system.h"
-#include "platform/hex.h"
 #include "platform/message_loop.h"
 #include "platform/registry_store.h"
 #include "platform/utf.h"
@@ -138,14 +136,6 @@ const std::string& UsageText() {
     return t;
   }();
   return *text;
-}
-
-std::u16string PasswordDigest(const std::string& typed_utf8) {
-  uint8_t digest[16];
-  crypto::Md5(ByteView(typed_utf8), digest);
-  std::string hex = HexEncode(ByteView(digest, sizeof digest));
-  for (char& c : hex) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return Utf8ToUtf16(hex);
 }
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {

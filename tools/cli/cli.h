@@ -21,10 +21,6 @@ namespace cli {
 
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
-// The digest form a typed password is sent in: MD5 of its UTF-8 bytes as
-// 32 lowercase hexadecimal digits.
-std::u16string PasswordDigest(const std::string& typed_utf8);
-
 }  // namespace cli
 }  // namespace quill
 

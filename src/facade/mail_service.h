@@ -126,6 +126,9 @@ class MailService {
 
   // From the start of a login until its AuthDone.
   bool LoginRunning() const { return login_.running(); }
+  // Any job queued, running or held for a login (a script's wait step
+  // waits for none).
+  bool JobsRunning() { return login_.running() || !core_.runner().idle(); }
   bool HasSession() const { return core_.HasSession(); }
   engine::AccountState& account() { return core_.account(); }
   store::GlobalSettings& settings() { return core_.settings(); }

@@ -76,6 +76,8 @@ class SessionRunner {
   void JobEnded(uint32_t job_id);
 
   size_t held_count() const { return held_.size(); }
+  // Nothing held, nothing queued or running.
+  bool idle() const { return held_.empty() && live_.empty(); }
 
  private:
   struct Held {

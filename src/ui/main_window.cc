@@ -8,6 +8,7 @@
 
 #include "commands/auth_job.h"
 #include "commands/auth_message.h"
+#include "commands/sync_message.h"
 #include "platform/clock.h"
 #include "store/global_settings.h"
 #include "ui/auto_sync_rule.h"
@@ -28,10 +29,9 @@ QString Qs(const std::u16string& s) {
   return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
 }
 
-// Sync reasons the window starts.
-constexpr int32_t kSyncStartup = 1;
-constexpr int32_t kSyncTimer = 3;
-constexpr int32_t kSyncUser = 5;
+constexpr int32_t kSyncStartup = commands::kSyncAtStartup;
+constexpr int32_t kSyncTimer = commands::kSyncOnTimer;
+constexpr int32_t kSyncUser = commands::kSyncByUser;
 
 }  // namespace
 

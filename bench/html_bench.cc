@@ -398,7 +398,7 @@ void BM_TextDrawing(benchmark::State& state) {
       for (size_t pos = 0; pos < text.size();) {
         size_t n = std::min(kDrawPieceUnits, text.size() - pos);
         // A piece never ends between the halves of a surrogate pair.
-        if (pos + n < text.size() && text[pos + n - 1] >= 0xD800 && text[pos + n - 1] <= 0xDBFF) {
+        if (pos + n < text.size() && IsHighSurrogate(text[pos + n - 1])) {
           ++n;
         }
         pieces.emplace_back(text, pos, n);
@@ -406,7 +406,7 @@ void BM_TextDrawing(benchmark::State& state) {
       }
     }
     for (const std::u16string& piece : pieces) {
-      for (char16_t u : piece) glyphs_per_mail += (u < 0xDC00 || u > 0xDFFF) ? 1 : 0;
+      for (char16_t u : piece) glyphs_per_mail += IsLowSurrogate(u) ? 0 : 1;
     }
   }
   gfx::Canvas screen;

@@ -22,6 +22,7 @@
 #include "html/text_element.h"
 #include "html/text_font.h"
 #include "platform/canvas.h"
+#include "platform/utf.h"
 
 namespace {
 
@@ -36,8 +37,7 @@ class BlockFont final : public TextFont {
     out->resize(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
       (*out)[i] = text[i] < 0x20 ? 0 : 1 + text[i] % 23;
-      if (i > 0 && text[i - 1] >= 0xD800 && text[i - 1] <= 0xDBFF && text[i] >= 0xDC00 &&
-          text[i] <= 0xDFFF) {
+      if (i > 0 && IsHighSurrogate(text[i - 1]) && IsLowSurrogate(text[i])) {
         (*out)[i] = 0;
       }
     }

@@ -1,6 +1,7 @@
 #include "commands/auth_job.h"
 
 #include "engine/trace.h"
+#include "platform/ascii.h"
 #include "platform/utf.h"
 #include "protocol/envelope.h"
 #include "protocol/message_heads.h"
@@ -14,14 +15,8 @@ namespace {
 constexpr int64_t kUpdateNoticeQuietSeconds = 864000;
 constexpr int kUpdateReasonNewerVersion = 2;
 
-char16_t FoldAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? c + (u'a' - u'A') : c; }
-
 bool SameAccount(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-  }
-  return true;
+  return EqualsIgnoringAsciiCase(a, b);
 }
 
 std::u16string Utf16(const std::string& utf8) { return Utf8ToUtf16(utf8); }

@@ -15,11 +15,7 @@ using protocol::TagCodec;
 std::u16string PasswordDigest(std::string_view typed_utf8) {
   uint8_t digest[16];
   crypto::Md5(ByteView(typed_utf8), digest);
-  std::string hex = HexEncode(ByteView(digest, sizeof digest));
-  for (char& c : hex) {
-    if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return Utf8ToUtf16(hex);
+  return Utf8ToUtf16(HexEncodeLower(ByteView(digest, sizeof digest)));
 }
 
 uint32_t LeadingDigitsUin(std::string_view account) {

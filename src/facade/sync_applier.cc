@@ -2,6 +2,7 @@
 
 #include "facade/mail_fetch_store.h"
 #include "platform/utf.h"
+#include "store/filetime.h"
 #include "store/mail_record.h"
 
 namespace quill {
@@ -31,7 +32,7 @@ void AddMail(store::AccountStore* store, const SyncCommand& c, SyncPageStats* st
   }
   record.set_flags(static_cast<uint32_t>(c.flags));
   record.set_folder(static_cast<uint32_t>(c.folder_id));
-  record.set_date(FileTimeOfUnixSeconds(c.date));
+  record.set_date(store::FiletimeFromSeconds(c.date));
   record.subject = Text(c, 0);
   record.sender = sender;
   record.MarkTextsChanged();
@@ -95,18 +96,6 @@ void ApplyCommand(store::AccountStore* store, const SyncCommand& c, SyncPageStat
 }
 
 }  // namespace
-
-constexpr uint64_t kEpochDifference = 11644473600ull;  // seconds, 1601-01-01 to 1970-01-01
-constexpr uint64_t kTicksPerSecond = 10000000ull;
-
-uint64_t FileTimeOfUnixSeconds(uint32_t seconds) {
-  return (seconds + kEpochDifference) * kTicksPerSecond;
-}
-
-uint64_t UnixSecondsOfFileTime(uint64_t filetime) {
-  const uint64_t seconds = filetime / kTicksPerSecond;
-  return seconds > kEpochDifference ? seconds - kEpochDifference : 0;
-}
 
 bool ApplySyncPage(store::AccountStore* store, const commands::SyncResponse& page, bool durable,
                    SyncPageStats* stats) {

@@ -22,11 +22,6 @@ struct SyncPageStats {
   int applied = 0;       // commands that changed the store
 };
 
-// FILETIME (100 ns since 1601) of seconds since 1970, and back (0 for a
-// FILETIME before 1970).
-uint64_t FileTimeOfUnixSeconds(uint32_t seconds);
-uint64_t UnixSecondsOfFileTime(uint64_t filetime);
-
 // Applies one page in one store batch and moves the sync key on; a durable
 // page makes the store durable and saves the key (see SetSyncKey). False
 // when the new key could not be set (the page then counts as not applied

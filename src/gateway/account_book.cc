@@ -52,18 +52,7 @@ bool ParseUin(std::string_view text, uint32_t* out) {
 std::string PasswordDigestText(std::string_view typed_utf8) {
   uint8_t digest[16];
   crypto::Md5(ByteView(typed_utf8), digest);
-  std::string hex = HexEncode(ByteView(digest, sizeof digest));
-  for (char& c : hex) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return hex;
-}
-
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
-  const auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (fold(a[i]) != fold(b[i])) return false;
-  }
-  return true;
+  return HexEncodeLower(ByteView(digest, sizeof digest));
 }
 
 bool IsValidAccountName(std::string_view name) {

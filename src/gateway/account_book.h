@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/ascii.h"  // EqualsIgnoringAsciiCase: how account names and digests compare
 #include "platform/file_system.h"
 
 namespace quill {
@@ -36,9 +37,6 @@ struct GatewayAccount {
 
 // The digest text of a typed password, as the client computes it.
 std::string PasswordDigestText(std::string_view typed_utf8);
-
-// Equal ignoring ASCII case: how account names and digests compare.
-bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b);
 
 // Usable as an account name and as the name of its mailbox directory.
 bool IsValidAccountName(std::string_view name);

@@ -22,8 +22,6 @@ constexpr int32_t kBriefListBytes = 10000;
 // A 64-bit integer 0: the same bytes in either byte order.
 constexpr uint8_t kZero64[8] = {};
 
-bool IsHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-bool IsLowSurrogate(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
 
 // The end of a slice of `text` from `start`: at most `max_units` units and
 // `max_bytes` UTF-8 bytes, never splitting a surrogate pair.

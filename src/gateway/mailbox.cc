@@ -6,6 +6,8 @@
 #include <set>
 #include <string_view>
 
+#include "platform/ascii.h"
+
 namespace quill {
 namespace gateway {
 namespace {
@@ -83,17 +85,14 @@ void Mailbox::RefreshContactsLocked() {
       if (line.empty() || line[0] == '#' || tab == std::string::npos) continue;
       const std::string address = line.substr(tab + 1);
       if (address.find('@') == std::string::npos) continue;
-      std::string folded = address;
-      for (char& c : folded) c = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+      const std::string folded = AsciiLowered(address);
       wanted[folded] = line.substr(0, tab);
       spelled[folded] = address;
     }
   }
   std::map<std::string, uint32_t> held;  // folded address -> id
   for (const auto& [id, c] : contacts_) {
-    std::string folded = c.address;
-    for (char& ch : folded) ch = (ch >= 'A' && ch <= 'Z') ? char(ch - 'A' + 'a') : ch;
-    held[folded] = id;
+    held[AsciiLowered(c.address)] = id;
   }
   for (const auto& [folded, id] : held) {
     auto it = wanted.find(folded);

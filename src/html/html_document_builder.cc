@@ -17,7 +17,6 @@ namespace quill {
 namespace html {
 namespace {
 
-bool IsHighSurrogate(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
 
 }  // namespace
 

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "platform/utf.h"
+
 namespace quill {
 namespace html {
 namespace {
@@ -17,7 +19,7 @@ constexpr NamedReference kNamed[] = {
 };
 
 void AppendCodePoint(uint32_t cp, std::string* out) {
-  if (cp == 0 || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF) cp = 0xFFFD;
+  if (cp == 0 || IsSurrogate(cp) || cp > 0x10FFFF) cp = 0xFFFD;
   if (cp < 0x80) {
     out->push_back(static_cast<char>(cp));
   } else if (cp < 0x800) {

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "html/html_names.h"
+#include "platform/ascii.h"
 
 namespace quill {
 namespace html {
@@ -54,7 +55,6 @@ bool IsBreaker(uint8_t c) { return kClasses.bits[c] & kBreaker; }
 constexpr std::string_view kScriptEnd = "</script";
 constexpr std::string_view kStyleEnd = "</style";
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 }  // namespace
 
@@ -93,7 +93,7 @@ size_t HtmlTokenizer::SkipRawText(const char* data, size_t size) {
       i = static_cast<const char*>(lt) - data;
     }
     const char c = data[i++];
-    if (Lower(c) == end[raw_match_]) {
+    if (AsciiLower(c) == end[raw_match_]) {
       if (++raw_match_ == end.size()) {
         // The end tag's name continues as an ordinary end-tag name.
         buffer_.assign(end.substr(2));

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/utf.h"
+
 namespace quill {
 namespace html {
 
@@ -27,8 +29,8 @@ size_t FitUnits(const std::vector<int64_t>& sums, std::u16string_view text, size
     fitted = static_cast<size_t>(past - sums.begin()) - 1 - begin;
   }
   if (fitted > 0 || !take_one) return fitted;
-  const bool pair = begin + 1 < end && text[begin] >= 0xD800 && text[begin] <= 0xDBFF &&
-                    text[begin + 1] >= 0xDC00 && text[begin + 1] <= 0xDFFF;
+  const bool pair =
+      begin + 1 < end && IsHighSurrogate(text[begin]) && IsLowSurrogate(text[begin + 1]);
   return pair ? 2 : 1;
 }
 

@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <vector>
 
+#include "platform/utf.h"
+
 namespace quill {
 namespace {
 
@@ -69,7 +71,7 @@ std::string Utf16ToCp936(std::u16string_view text) {
     if (n >= 4) {
       unsigned hi = static_cast<uint8_t>(at[0]) | (static_cast<uint8_t>(at[1]) << 8);
       unsigned lo = static_cast<uint8_t>(at[2]) | (static_cast<uint8_t>(at[3]) << 8);
-      if (hi >= 0xD800 && hi < 0xDC00 && lo >= 0xDC00 && lo < 0xE000) return 4;  // one pair
+      if (IsHighSurrogate(hi) && IsLowSurrogate(lo)) return 4;  // one pair
     }
     return 2;
   });

@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "platform/crypto.h"
+#include "platform/hex.h"
 #include "platform/last_error.h"
 
 namespace quill {
@@ -54,12 +55,7 @@ bool FileSystem::ReplaceAtomically(const std::string& path, ByteView contents,
   // A random suffix keeps two writers of the same file off each other's temp.
   uint8_t salt[4] = {0, 0, 0, 0};
   crypto::RandomBytes(salt, sizeof salt);
-  static const char kHex[] = "0123456789abcdef";
-  std::string temp = path + ".tmp";
-  for (uint8_t b : salt) {
-    temp += kHex[b >> 4];
-    temp += kHex[b & 15];
-  }
+  const std::string temp = path + ".tmp" + HexEncodeLower(ByteView(salt, sizeof salt));
   std::unique_ptr<File> file = Open(temp, OpenMode::kCreate, mode_bits);
   if (!file) return false;
   bool ok = file->Truncate(0) && file->WriteAt(0, contents.data, contents.size) && file->Sync();

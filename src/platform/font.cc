@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "platform/utf.h"
+
 namespace quill {
 namespace gfx {
 
@@ -11,12 +13,12 @@ namespace {
 // The code point starting at text[*i]; advances *i past it.
 char32_t NextCodePoint(std::u16string_view text, size_t* i) {
   const char16_t u = text[(*i)++];
-  if (u < 0xD800 || u > 0xDFFF) return u;
-  if (u <= 0xDBFF && *i < text.size()) {
+  if (!IsSurrogate(u)) return u;
+  if (IsHighSurrogate(u) && *i < text.size()) {
     const char16_t v = text[*i];
-    if (v >= 0xDC00 && v <= 0xDFFF) {
+    if (IsLowSurrogate(v)) {
       ++*i;
-      return 0x10000 + ((static_cast<char32_t>(u) - 0xD800) << 10) + (v - 0xDC00);
+      return CombineSurrogates(u, v);
     }
   }
   return 0xFFFD;

@@ -12,18 +12,20 @@ int DigitValue(char c) {
 
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v'; }
 
-}  // namespace
-
-std::string HexEncode(ByteView bytes) {
-  static const char kDigits[] = "0123456789ABCDEF";
+std::string Encode(ByteView bytes, const char* digits) {
   std::string out;
   out.reserve(bytes.size * 2);
   for (uint8_t b : bytes) {
-    out.push_back(kDigits[b >> 4]);
-    out.push_back(kDigits[b & 15]);
+    out.push_back(digits[b >> 4]);
+    out.push_back(digits[b & 15]);
   }
   return out;
 }
+
+}  // namespace
+
+std::string HexEncode(ByteView bytes) { return Encode(bytes, "0123456789ABCDEF"); }
+std::string HexEncodeLower(ByteView bytes) { return Encode(bytes, "0123456789abcdef"); }
 
 bool HexDecode(std::string_view text, Bytes* out, size_t* bad_offset) {
   Bytes bytes;

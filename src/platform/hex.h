@@ -11,6 +11,8 @@ namespace quill {
 
 // Upper-case digits, no separators.
 std::string HexEncode(ByteView bytes);
+// Lower-case digits, no separators (digests, identifiers, file names).
+std::string HexEncodeLower(ByteView bytes);
 
 // Reads pairs of hexadecimal digits (either case); ASCII whitespace between
 // digits is ignored. False on any other character or an odd digit count,

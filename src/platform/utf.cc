@@ -94,11 +94,10 @@ size_t Utf16ToUtf8(std::u16string_view utf16, char* out) {
       *to++ = static_cast<char>(cp);
       continue;
     }
-    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < utf16.size() &&
-        utf16[i + 1] >= 0xDC00 && utf16[i + 1] <= 0xDFFF) {
-      cp = 0x10000 + ((cp - 0xD800) << 10) + (utf16[i + 1] - 0xDC00);
+    if (IsHighSurrogate(cp) && i + 1 < utf16.size() && IsLowSurrogate(utf16[i + 1])) {
+      cp = CombineSurrogates(cp, utf16[i + 1]);
       ++i;
-    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+    } else if (IsSurrogate(cp)) {
       cp = kReplacement;  // lone surrogate
     }
     to = PutUtf8(cp, to);

@@ -23,6 +23,16 @@ std::string Utf16ToUtf8(std::u16string_view utf16);
 size_t Utf8ToUtf16(std::string_view utf8, char16_t* out);
 size_t Utf16ToUtf8(std::u16string_view utf16, char* out);
 
+// UTF-16 surrogates: a high one followed by a low one is one code point
+// above U+FFFF; either alone is no character.
+constexpr bool IsHighSurrogate(char32_t u) { return u >= 0xD800 && u <= 0xDBFF; }
+constexpr bool IsLowSurrogate(char32_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+constexpr bool IsSurrogate(char32_t u) { return u >= 0xD800 && u <= 0xDFFF; }
+// The code point of a high and a low surrogate.
+constexpr char32_t CombineSurrogates(char32_t high, char32_t low) {
+  return 0x10000 + ((high - 0xD800) << 10) + (low - 0xDC00);
+}
+
 // The length of the longest prefix of utf8 of at most limit bytes that ends
 // on a character boundary.
 inline size_t Utf8PrefixLength(std::string_view utf8, size_t limit) {

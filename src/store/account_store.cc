@@ -25,9 +25,7 @@ bool IsHex32(const std::u16string& text) {
 }
 
 std::u16string LowerHex(const uint8_t* bytes, size_t n) {
-  std::string hex = HexEncode(ByteView(bytes, n));
-  for (char& c : hex) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return Utf8ToUtf16(hex);
+  return Utf8ToUtf16(HexEncodeLower(ByteView(bytes, n)));
 }
 
 }  // namespace

@@ -1,17 +1,11 @@
 #include "store/address_book.h"
 
+#include "platform/ascii.h"
 #include "platform/utf.h"
 
 namespace quill {
 namespace store {
 namespace {
-
-std::string Lower(std::string s) {
-  for (char& c : s) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return s;
-}
 
 bool StartsWith(const std::string& text, const std::string& prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
@@ -51,7 +45,7 @@ void AddressBook::Index(Handle h) {
   by_rank_.emplace(h->record.rank, h);
   by_name_.emplace(DisplayName(h->record), h);
   if (h->record.contact_id != kLocalContactId) by_id_.emplace(h->record.contact_id, h);
-  if (!h->record.address.empty()) ++addresses_[Lower(h->record.address)];
+  if (!h->record.address.empty()) ++addresses_[AsciiLowered(h->record.address)];
 }
 
 void AddressBook::Unindex(Handle h) {
@@ -68,7 +62,7 @@ void AddressBook::Unindex(Handle h) {
   drop(&by_name_, DisplayName(h->record));
   auto id = by_id_.find(h->record.contact_id);
   if (id != by_id_.end() && id->second == h) by_id_.erase(id);
-  auto a = addresses_.find(Lower(h->record.address));
+  auto a = addresses_.find(AsciiLowered(h->record.address));
   if (a != addresses_.end() && --a->second == 0) addresses_.erase(a);
 }
 
@@ -134,7 +128,7 @@ size_t AddressBook::AddUnknownAddresses(const std::vector<std::u16string>& displ
     SplitDisplayAddress(display, &name, &address);
     ContactRecord record{kLocalContactId, 0, Utf16ToUtf8(name), Utf16ToUtf8(address), {}, {}};
     record.Fit();  // compare in the stored form
-    if (record.address.empty() || addresses_.count(Lower(record.address))) continue;
+    if (record.address.empty() || addresses_.count(AsciiLowered(record.address))) continue;
     Insert(std::move(record));
     ++added;
   }
@@ -171,12 +165,12 @@ std::vector<std::u16string> AddressBook::AllView() const {
 }
 
 std::vector<std::u16string> AddressBook::Complete(const std::u16string& typed) const {
-  const std::string prefix = Lower(Utf16ToUtf8(typed));
+  const std::string prefix = AsciiLowered(Utf16ToUtf8(typed));
   std::vector<std::u16string> out;
   for (const auto& [name, h] : by_name_) {
     const ContactRecord& c = h->record;
-    if (StartsWith(Lower(c.name), prefix) || StartsWith(Lower(c.address), prefix) ||
-        StartsWith(Lower(c.search1), prefix) || StartsWith(Lower(c.search2), prefix)) {
+    if (StartsWith(AsciiLowered(c.name), prefix) || StartsWith(AsciiLowered(c.address), prefix) ||
+        StartsWith(AsciiLowered(c.search1), prefix) || StartsWith(AsciiLowered(c.search2), prefix)) {
       out.push_back(DisplayAddress(c));
     }
   }

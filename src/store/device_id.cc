@@ -2,6 +2,7 @@
 
 #include "platform/codepage.h"
 #include "platform/crypto.h"
+#include "platform/hex.h"
 
 namespace quill {
 namespace store {
@@ -29,13 +30,8 @@ const DeviceId::Value& DeviceId::Get() {
 }
 
 std::string DeviceId::Hex() {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string out;
-  for (uint8_t b : Get()) {
-    out += kDigits[b >> 4];
-    out += kDigits[b & 15];
-  }
-  return out;
+  const std::array<uint8_t, 16>& id = Get();
+  return HexEncodeLower(ByteView(id.data(), id.size()));
 }
 
 }  // namespace store

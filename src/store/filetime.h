@@ -9,9 +9,17 @@
 namespace quill {
 namespace store {
 
+constexpr int64_t kFiletimeEpochSeconds = 11644473600;  // 1601-01-01 to 1970-01-01
+constexpr uint64_t kFiletimeTicksPerSecond = 10000000;
+
 inline uint64_t FiletimeFromSeconds(int64_t unix_seconds) {
-  constexpr int64_t kEpochSeconds = 11644473600;  // 1601-01-01 to 1970-01-01
-  return static_cast<uint64_t>(unix_seconds + kEpochSeconds) * 10000000ull;
+  return static_cast<uint64_t>(unix_seconds + kFiletimeEpochSeconds) * kFiletimeTicksPerSecond;
+}
+
+// Seconds since 1970 of a FILETIME; 0 for one before 1970.
+inline int64_t SecondsFromFiletime(uint64_t filetime) {
+  const int64_t seconds = static_cast<int64_t>(filetime / kFiletimeTicksPerSecond);
+  return seconds > kFiletimeEpochSeconds ? seconds - kFiletimeEpochSeconds : 0;
 }
 
 inline uint64_t FiletimeNow() { return FiletimeFromSeconds(NowSeconds()); }

@@ -11,6 +11,7 @@
 
 #include "html/text_font.h"
 #include "platform/canvas.h"
+#include "platform/utf.h"
 
 namespace quill {
 namespace html {
@@ -27,7 +28,7 @@ class FakeTextFont final : public TextFont {
   void Advances(std::u16string_view text, std::vector<int>* out) const override {
     out->resize(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
-      const bool low_of_pair = i > 0 && IsHigh(text[i - 1]) && IsLow(text[i]);
+      const bool low_of_pair = i > 0 && IsHighSurrogate(text[i - 1]) && IsLowSurrogate(text[i]);
       (*out)[i] = low_of_pair ? 0 : (width_of_ ? width_of_(text[i]) : width_);
     }
   }
@@ -42,9 +43,6 @@ class FakeTextFont final : public TextFont {
   }
 
  private:
-  static bool IsHigh(char16_t u) { return u >= 0xD800 && u <= 0xDBFF; }
-  static bool IsLow(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
-
   int width_;                               // advance of every glyph
   int height_;                              // line height
   std::function<int(char16_t)> width_of_;   // per-character advances, when set

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "facade/sync_applier.h"
+#include "store/filetime.h"
 #include "platform/utf.h"
 
 namespace quill {
@@ -28,7 +28,7 @@ uint32_t MailIdArg(const std::string& text) {
 }
 
 std::string FormatDate(uint64_t filetime) {
-  const time_t t = static_cast<time_t>(facade::UnixSecondsOfFileTime(filetime));
+  const time_t t = static_cast<time_t>(store::SecondsFromFiletime(filetime));
   struct tm tm;
   gmtime_r(&t, &tm);
   char buf[32];

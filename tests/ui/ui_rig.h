@@ -54,8 +54,7 @@ class GatewayRig {
     }
   }
 
-  void Start() {
-    gateway::GatewayOptions options;
+  void Start(gateway::GatewayOptions options = gateway::GatewayOptions()) {
     options.state_dir = state_.path();
     server_ = std::make_unique<gateway::GatewayServer>(options);
     std::string why;

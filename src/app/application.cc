@@ -73,13 +73,9 @@ std::vector<std::u16string> Application::Destinations() {
   return names;
 }
 
-void Application::Quit() {
-  if (loop_) loop_->Quit(0);
-}
-
 void Application::Shutdown() {
-  Quit();
   service_.reset();
+  if (loop_) loop_->Quit(0);
   bridge_.reset();
   loop_.reset();
 }

@@ -2,10 +2,14 @@
 // connection backend, and the mail service facade (which owns the
 // settings, the account's store and the worker pool). One per process.
 //
-// Exit order (Shutdown): the loop quits first, so a worker blocked in a
-// send fails instead of waiting; the windows are destroyed by the caller
-// before Shutdown; then the facade ends its pool and stores the traffic
-// totals and "AbnormalOutFlag" 0; then the bridge; then the loop.
+// Exit order: the caller destroys the windows (they unsubscribe from the
+// facade); Shutdown then ends the facade, whose pool ends each running job
+// for its listener and only then closes the workers' endpoints, failing
+// their blocked sends (the loop must still be running its endpoints then:
+// a loop quit first fails a worker's last send early and the worker frees
+// its job while the pool still reports it); the facade stores the traffic
+// totals and "AbnormalOutFlag" 0; then the loop quits, and the bridge and
+// the loop go.
 //
 // Threading: UI thread only.
 #ifndef QUILL_APP_APPLICATION_H_
@@ -40,9 +44,8 @@ class Application {
   // The connection manager's destinations, by index, for the login screen.
   std::vector<std::u16string> Destinations();
 
-  // Quits the loop; workers' sends fail from now on.
-  void Quit();
-  // Ends the facade (pool, totals), the bridge and the loop. Idempotent.
+  // Ends the facade (pool, totals), then quits and ends the loop and its
+  // bridge. Idempotent.
   void Shutdown();
 
   // The running program's directory with its trailing '/'.

@@ -197,7 +197,6 @@ int main(int argc, char** argv) {
     window->activateWindow();
     qt.exec();
   }
-  app.Quit();
   runner.reset();
   window.reset();
   app.Shutdown();

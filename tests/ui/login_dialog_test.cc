@@ -40,7 +40,6 @@ class LoginDialogTest : public ::testing::Test {
     ASSERT_TRUE(app_.Start(data_.path(), "", &why)) << why;
   }
   void TearDown() override {
-    app_.Quit();
     app_.Shutdown();
   }
   // Submits and returns the text of the box the attempt shows (answered with

@@ -130,7 +130,6 @@ class MainWindowTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    app_.Quit();
     window_.reset();
     app_.Shutdown();
   }
@@ -417,7 +416,8 @@ TEST_F(MainWindowTest, AutoSyncTimerOnAFakeClock) {
   s.Set(keys::kAutoSyncSpan, 30);
   StartAndSync();
   int syncs = 0;
-  app_.service()->SubscribeSyncDone([&](const facade::SyncOutcome&) { ++syncs; });
+  const int sub =
+      app_.service()->SubscribeSyncDone([&](const facade::SyncOutcome&) { ++syncs; });
   const int64_t first = window_->last_sync_time();
   // The person keeps tapping the list: a sync a minute at most.
   now_ = first + 59;
@@ -437,6 +437,7 @@ TEST_F(MainWindowTest, AutoSyncTimerOnAFakeClock) {
   QTest::mouseClick(window_->list()->viewport(), Qt::LeftButton);
   window_->OnAutoSyncTimer();
   EXPECT_EQ(window_->last_sync_time(), first + 60);
+  app_.service()->UnsubscribeSyncDone(sub);
 }
 
 TEST_F(MainWindowTest, AFailedUserSyncShowsItsCodeAndAFailedTimerSyncIsSilent) {

@@ -178,10 +178,10 @@ void Exchange::KeepConnection() {
   }
 }
 
-// Deletes the partial file unless Keep was called.
+// Deletes the partial file unless it was completed or the target keeps it.
 class PartialFile {
  public:
-  explicit PartialFile(const DownloadTarget& target) : target_(target) {}
+  explicit PartialFile(const DownloadTarget& target) : target_(target), kept_(target.keep_partial) {}
   ~PartialFile() {
     file_.reset();
     if (!kept_) target_.fs->Delete(target_.partial_path);
@@ -208,7 +208,7 @@ class PartialFile {
  private:
   const DownloadTarget& target_;
   std::unique_ptr<File> file_;  // open while the download runs
-  bool kept_ = false;           // completed: not deleted
+  bool kept_;                   // completed, or kept by the target: not deleted
 };
 
 }  // namespace

@@ -110,7 +110,8 @@ ExchangeOutcome RunExchange(const ExchangeContext& context, const ExchangeReques
 // total the file is synced, closed and (when a final path is given) renamed,
 // then WM_CMD_DATA_COME reports the end. A decoded chunk whose result is
 // not 0 ends the download with WM_CMD_DATA_COME carrying that result. On
-// every failure, refusal and cancellation the partial file is deleted.
+// every failure, refusal and cancellation the partial file is deleted,
+// unless the target keeps it for the caller to resume from.
 
 // One decoded chunk response.
 struct ChunkReply {
@@ -141,6 +142,7 @@ struct DownloadTarget {
   uint64_t start_offset = 0;    // bytes of partial_path already held (resume)
   uint64_t max_total = UINT64_MAX;  // a larger announced total is refused
   uint32_t file_step = 0;       // the job's step code for a failed file operation
+  bool keep_partial = false;    // a download that did not complete leaves partial_path as it is
 };
 
 // Session mode only: the context's session key and ticket seal every chunk.

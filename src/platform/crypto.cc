@@ -89,6 +89,27 @@ void Md5(ByteView data, uint8_t out[16]) {
   mbedtls_md5_ret(data.data, data.size, out);
 }
 
+struct Md5Stream::Impl {
+  mbedtls_md5_context md5;
+  Impl() {
+    mbedtls_md5_init(&md5);
+    mbedtls_md5_starts_ret(&md5);
+  }
+  ~Impl() { mbedtls_md5_free(&md5); }
+};
+
+Md5Stream::Md5Stream() : impl_(std::make_unique<Impl>()) {}
+Md5Stream::~Md5Stream() = default;
+
+void Md5Stream::Update(ByteView data) {
+  if (data.size > 0) mbedtls_md5_update_ret(&impl_->md5, data.data, data.size);
+}
+
+void Md5Stream::Finish(uint8_t out[16]) {
+  mbedtls_md5_finish_ret(&impl_->md5, out);
+  mbedtls_md5_starts_ret(&impl_->md5);
+}
+
 struct RsaPublicKey::Impl {
   mbedtls_rsa_context rsa;
   bool ready = false;

@@ -24,6 +24,23 @@ bool RandomBytes(uint8_t* out, size_t n);
 // MD5 digest of data into out[0..16).
 void Md5(ByteView data, uint8_t out[16]);
 
+// MD5 digest of data given in parts (a file read a block at a time).
+class Md5Stream {
+ public:
+  Md5Stream();
+  ~Md5Stream();
+  Md5Stream(const Md5Stream&) = delete;
+  Md5Stream& operator=(const Md5Stream&) = delete;
+
+  void Update(ByteView data);
+  // The digest of everything given; the stream starts over afterwards.
+  void Finish(uint8_t out[16]);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
 // An RSA public key read from hexadecimal texts. Keys, like every secret,
 // are never logged.
 class RsaPublicKey {

@@ -16,6 +16,23 @@ TEST(Crypto, Md5KnownVectors) {
   EXPECT_EQ(0, memcmp(d, abc, 16));
 }
 
+TEST(Crypto, Md5StreamMatchesTheDigestOfTheWholeAndStartsOver) {
+  std::string data;
+  for (int i = 0; i < 40000; ++i) data += static_cast<char>(i * 7 + i / 256);
+  uint8_t whole[16], parts[16], again[16];
+  Md5(ByteView(data), whole);
+  Md5Stream stream;
+  for (size_t at = 0; at < data.size(); at += 16384) {
+    stream.Update(ByteView(std::string_view(data).substr(at, 16384)));
+  }
+  stream.Update(ByteView());
+  stream.Finish(parts);
+  EXPECT_EQ(0, memcmp(whole, parts, 16));
+  stream.Update(ByteView(data));
+  stream.Finish(again);
+  EXPECT_EQ(0, memcmp(whole, again, 16));
+}
+
 TEST(Crypto, RandomBytesDiffer) {
   uint8_t a[2000] = {}, b[2000] = {};  // spans more than one DRBG request
   ASSERT_TRUE(RandomBytes(a, sizeof(a)));

@@ -80,7 +80,8 @@ bool BriefCommand::Answer(const GatewaySession& session, const protocol::WireMes
     return AnswerResult(type(), kMailResultBadRequest, response);
   }
   ParsedMail mail;
-  if (!box->Refresh() || !box->ReadMail(static_cast<uint32_t>(sid), &mail)) {
+  if (!box->Refresh()) return AnswerResult(type(), kMailResultMailboxUnreadable, response);
+  if (!box->ReadMail(static_cast<uint32_t>(sid), &mail)) {
     return AnswerResult(type(), kMailResultNotFound, response);
   }
   const std::u16string body = Utf8ToUtf16(mail.body);
@@ -141,7 +142,8 @@ bool BodyCommand::Answer(const GatewaySession& session, const protocol::WireMess
     return AnswerResult(type(), kMailResultBadRequest, response);
   }
   ParsedMail mail;
-  if (!box->Refresh() || !box->ReadMail(static_cast<uint32_t>(sid), &mail)) {
+  if (!box->Refresh()) return AnswerResult(type(), kMailResultMailboxUnreadable, response);
+  if (!box->ReadMail(static_cast<uint32_t>(sid), &mail)) {
     return AnswerResult(type(), kMailResultNotFound, response);
   }
   const std::u16string body = Utf8ToUtf16(mail.body);

@@ -281,7 +281,7 @@ TEST_F(MailCommandsTest, AClientWhoseKeyTheMailboxLostGetsEveryDeleteThenTheMail
   EXPECT_EQ(commands, 1 + 21);  // the inbox, the mails
 }
 
-TEST_F(MailCommandsTest, ASyncFailsWhenItsChangesCannotBeCommitted) {
+TEST_F(MailCommandsTest, RequestsFailWhenTheirChangesCannotBeCommitted) {
   Deliver(maildir_, "cur/1.a:2,S", PlainMessage("one", "s@x", "body"));
   Page first = Sync(0);
   ASSERT_EQ(first.result, 0);
@@ -290,6 +290,18 @@ TEST_F(MailCommandsTest, ASyncFailsWhenItsChangesCannotBeCommitted) {
   ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
   Deliver(maildir_, "new/2.b", PlainMessage("two", "s@x", "body"));
   EXPECT_EQ(Sync(first.key).result, kMailResultMailboxUnreadable);
+  // Not "no such mail": the mailbox cannot answer now.
+  for (const char* command : {"getmailbrief", "getmailbody"}) {
+    protocol::WireMessage request, answer;
+    request.SetType(std::string(command) == "getmailbrief" ? protocol::MessageType::GetMailBrief
+                                                           : protocol::MessageType::GetMailBody);
+    request.Body().PutInt(2, 1);
+    request.Body().PutInt(3, 0);
+    ASSERT_EQ(Exchange(command, &request, &answer), 0);
+    int32_t result = 0;
+    answer.Body().GetInt(1, &result);
+    EXPECT_EQ(result, kMailResultMailboxUnreadable) << command;
+  }
   ASSERT_EQ(sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr), SQLITE_OK);
   sqlite3_close(other);
   Page later = Sync(first.key);

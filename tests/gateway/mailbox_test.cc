@@ -256,6 +256,49 @@ INSTANTIATE_TEST_SUITE_P(Losses, MailboxDbLossTest,
                          ::testing::Values(DbLoss::kDeleted, DbLoss::kOverwritten, DbLoss::kTorn,
                                            DbLoss::kOlderCopy));
 
+TEST_F(MailboxTest, TheFirstDatabaseLayoutIsCompactedOnOpenAndItsKeysStayValid) {
+  Deliver(Maildir(), "cur/1.a:2,S", PlainMessage("one", "a@x", "1"));
+  Deliver(Maildir(), "cur/2.b:2,", PlainMessage("two", "b@x", "2"));
+  // What the first layout held after: inbox, mails 1 and 2, mail 2 read
+  // and unread again, mail 3 come and gone.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((dir_.path() + "/mailbox.db").c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "CREATE TABLE meta(key TEXT PRIMARY KEY, value INTEGER NOT NULL);"
+                         "CREATE TABLE folders(id INTEGER PRIMARY KEY, dir TEXT NOT NULL,"
+                         " name TEXT NOT NULL);"
+                         "CREATE TABLE mails(id INTEGER PRIMARY KEY, folder INTEGER NOT NULL,"
+                         " unread INTEGER NOT NULL, uniq TEXT NOT NULL UNIQUE, path TEXT NOT NULL);"
+                         "CREATE TABLE contacts(id INTEGER PRIMARY KEY, address TEXT NOT NULL,"
+                         " name TEXT NOT NULL);"
+                         "CREATE TABLE journal(seq INTEGER PRIMARY KEY, kind INTEGER NOT NULL,"
+                         " id INTEGER NOT NULL);"
+                         "INSERT INTO meta VALUES('next_server_id', 4), ('next_folder_id', 100),"
+                         " ('next_contact_id', 1);"
+                         "INSERT INTO folders VALUES(1, '', '收件箱');"
+                         "INSERT INTO mails VALUES(1, 1, 0, '1.a', 'cur/1.a:2,S'),"
+                         " (2, 1, 1, '2.b', 'cur/2.b:2,');"
+                         "INSERT INTO journal VALUES(1, 1, 1), (2, 3, 1), (3, 3, 2), (4, 4, 2),"
+                         " (5, 3, 3), (6, 4, 2), (7, 5, 3);",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+  {
+    Mailbox box(DefaultFileSystem(), Maildir());
+    ASSERT_TRUE(box.Refresh());
+    EXPECT_EQ(box.newest_key(), 7u);
+    EXPECT_EQ(Journal(box, 0), "1:1 3:1 3:2 4:2 5:3");
+    EXPECT_EQ(Journal(box, 4), "4:2 5:3");
+  }
+  Mailbox again(DefaultFileSystem(), Maildir());  // read back in the new layout
+  ASSERT_TRUE(again.Refresh());
+  EXPECT_EQ(Journal(again, 0), "1:1 3:1 3:2 4:2 5:3");
+  Deliver(Maildir(), "new/4.d", PlainMessage("four", "d@x", "4"));
+  ASSERT_TRUE(again.Refresh());
+  EXPECT_EQ(Journal(again, 7), "3:4");  // a ServerID above every old one
+  EXPECT_FALSE(DefaultFileSystem()->Exists(dir_.path() + "/mailbox.db.bad"));
+}
+
 TEST_F(MailboxTest, WithoutADatabaseAndADamagedMarkNothingIsServed) {
   Deliver(Maildir(), "cur/1.a:2,S", PlainMessage("one", "a@x", "1"));
   {

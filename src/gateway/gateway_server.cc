@@ -56,9 +56,14 @@ GatewayServer::GatewayServer(GatewayOptions options, FileSystem* fs)
       fs_(fs),
       sessions_(options_.session_lifetime),
       mailboxes_(fs, options_.state_dir) {
-  commands_["sync"] = std::make_unique<SyncCommand>(&mailboxes_);
-  commands_["getmailbrief"] = std::make_unique<BriefCommand>(&mailboxes_);
-  commands_["getmailbody"] = std::make_unique<BodyCommand>(&mailboxes_);
+  // One line per session command.
+  Register(std::make_unique<SyncCommand>(&mailboxes_));
+  Register(std::make_unique<BriefCommand>(&mailboxes_));
+  Register(std::make_unique<BodyCommand>(&mailboxes_));
+}
+
+void GatewayServer::Register(std::unique_ptr<SessionCommand> command) {
+  commands_[protocol::CommandName(static_cast<uint16_t>(command->type()))] = std::move(command);
 }
 
 GatewayServer::~GatewayServer() { Stop(); }
@@ -69,7 +74,7 @@ std::unique_ptr<SessionCommand> GatewayServer::AddSessionCommand(
   return command;
 }
 
-bool GatewayServer::Start(std::string* error) {
+bool GatewayServer::LoadState(std::string* error) {
   const std::string& dir = options_.state_dir;
   if (!fs_->MakeDirs(MailboxRoot(dir))) {
     *error = dir + ": the state directory cannot be created";
@@ -83,6 +88,18 @@ bool GatewayServer::Start(std::string* error) {
   policy.mailbox_root = MailboxRoot(dir);
   policy.min_client_version = options_.min_client_version;
   auth_ = std::make_unique<AuthService>(&accounts_, &sessions_, fs_, policy);
+  return true;
+}
+
+std::vector<std::string> GatewayServer::CommandNames() const {
+  std::vector<std::string> names = {kAuthCommand};
+  for (const auto& [name, command] : commands_) names.push_back(name);
+  return names;
+}
+
+bool GatewayServer::Start(std::string* error) {
+  const std::string& dir = options_.state_dir;
+  if (!LoadState(error)) return false;
 
   http_ = std::make_unique<httplib::Server>();
   const size_t threads = options_.threads;
@@ -148,16 +165,24 @@ bool GatewayServer::Delay(int32_t ms) {
   return !stop_cv_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return stopping_; });
 }
 
+bool GatewayServer::AnswerRequest(const std::string& command, const Fault& fault, ByteView body,
+                                  Bytes* out) {
+  if (command == kAuthCommand) {
+    *out = AnswerAuth(fault, body);
+  } else {
+    auto it = commands_.find(command);
+    if (it == commands_.end()) return false;
+    *out = AnswerSession(it->second.get(), fault, body);
+  }
+  if (out->size() > kMaxResponseBytes) *out = Wrapper(kWrapperRequestFailed);
+  return true;
+}
+
 void GatewayServer::Handle(const httplib::Request& req, httplib::Response* res) {
   const std::string command = req.matches[1];
-  SessionCommand* session_command = nullptr;
-  if (command != kAuthCommand) {
-    auto it = commands_.find(command);
-    if (it == commands_.end()) {
-      res->status = 404;
-      return;
-    }
-    session_command = it->second.get();
+  if (command != kAuthCommand && commands_.count(command) == 0) {
+    res->status = 404;
+    return;
   }
   const Fault fault = faults_.For(command);
   if (fault.mode == FaultMode::kDelay && !Delay(fault.argument)) {
@@ -172,9 +197,8 @@ void GatewayServer::Handle(const httplib::Request& req, httplib::Response* res) 
     res->set_content(kGarbage, kContentType);
     return;
   }
-  Bytes answer = session_command == nullptr ? AnswerAuth(fault, req.body)
-                                            : AnswerSession(session_command, fault, req.body);
-  if (answer.size() > kMaxResponseBytes) answer = Wrapper(kWrapperRequestFailed);
+  Bytes answer;
+  AnswerRequest(command, fault, ByteView(req.body), &answer);
   auto shared = std::make_shared<const std::string>(ByteView(answer).ToString());
   if (fault.mode == FaultMode::kDrop) {
     // Announce every byte, send half, then fail the provider: the server
@@ -189,10 +213,10 @@ void GatewayServer::Handle(const httplib::Request& req, httplib::Response* res) 
   res->set_content(*shared, kContentType);
 }
 
-Bytes GatewayServer::AnswerAuth(const Fault& fault, const std::string& body) {
+Bytes GatewayServer::AnswerAuth(const Fault& fault, ByteView body) {
   Bytes packed, ticket;
   protocol::WireMessage request;
-  if (protocol::OpenRequest(ByteView(body), &key_, ByteView(), &packed, &ticket) !=
+  if (protocol::OpenRequest(body, &key_, ByteView(), &packed, &ticket) !=
           protocol::kEnvOk ||
       request.Unpack(packed.data(), static_cast<int64_t>(packed.size())) != protocol::CodecOk) {
     return Wrapper(kWrapperRequestFailed);
@@ -212,10 +236,10 @@ Bytes GatewayServer::AnswerAuth(const Fault& fault, const std::string& body) {
 }
 
 Bytes GatewayServer::AnswerSession(SessionCommand* command, const Fault& fault,
-                                   const std::string& body) {
+                                   ByteView body) {
   Bytes echoed;
   GatewaySession session;
-  if (protocol::ReadTicket(ByteView(body), &echoed) != protocol::kEnvOk ||
+  if (protocol::ReadTicket(body, &echoed) != protocol::kEnvOk ||
       !sessions_.Find(echoed, &session)) {
     return Wrapper(protocol::kSessionKeyError);
   }
@@ -225,7 +249,7 @@ Bytes GatewayServer::AnswerSession(SessionCommand* command, const Fault& fault,
   }
   Bytes packed, ticket;
   protocol::WireMessage request;
-  if (protocol::OpenRequest(ByteView(body), nullptr, ByteView(session.session_key), &packed,
+  if (protocol::OpenRequest(body, nullptr, ByteView(session.session_key), &packed,
                             &ticket) != protocol::kEnvOk ||
       request.Unpack(packed.data(), static_cast<int64_t>(packed.size())) != protocol::CodecOk ||
       request.GetType() != static_cast<uint16_t>(command->type())) {

@@ -27,6 +27,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "gateway/account_book.h"
 #include "gateway/auth_service.h"
@@ -84,13 +85,26 @@ class GatewayServer {
   std::unique_ptr<SessionCommand> AddSessionCommand(const std::string& name,
                                                     std::unique_ptr<SessionCommand> command);
 
-  // Loads (or creates) the state, binds, writes "client.cfg" and serves on
-  // a thread of its own. False with a message when the state is unusable or
-  // the address cannot be bound.
+  // Loads (or creates) the key pair and loads the accounts; Start does it
+  // first. False with a message when the state is unusable.
+  bool LoadState(std::string* error);
+
+  // Loads the state, binds, writes "client.cfg" and serves on a thread of
+  // its own. False with a message when the state is unusable or the address
+  // cannot be bound.
   bool Start(std::string* error);
   // Stops accepting, ends the delays in progress and joins every thread.
   // Safe to call twice.
   void Stop();
+
+  // The whole request path below HTTP, as every POST is served: the
+  // response body (a wrapper) for a request body POSTed to `command`, with
+  // `fault` forcing a result or expiring the session (the transport faults
+  // are HTTP's). False, with nothing answered, for a command not served.
+  // Needs LoadState; may run on any thread while serving.
+  bool AnswerRequest(const std::string& command, const Fault& fault, ByteView body, Bytes* out);
+  // The names of the commands served: "auth", then the session commands.
+  std::vector<std::string> CommandNames() const;
 
   int port() const { return port_; }
   const std::string& host() const { return options_.host; }
@@ -99,21 +113,21 @@ class GatewayServer {
   SessionTable* sessions() { return &sessions_; }
 
  private:
+  // Serves a session command under its message type's name.
+  void Register(std::unique_ptr<SessionCommand> command);
   void Handle(const httplib::Request& req, httplib::Response* res);
-  // The response body (a wrapper) for a request body; `fault` may force a
-  // result or expire the session.
-  Bytes AnswerAuth(const Fault& fault, const std::string& body);
-  Bytes AnswerSession(SessionCommand* command, const Fault& fault, const std::string& body);
+  Bytes AnswerAuth(const Fault& fault, ByteView body);
+  Bytes AnswerSession(SessionCommand* command, const Fault& fault, ByteView body);
   // Sleeps `ms` unless Stop comes first; false when stopped.
   bool Delay(int32_t ms);
 
   const GatewayOptions options_;
   FileSystem* const fs_;
-  crypto::RsaKeyPair key_;          // loaded in Start
-  AccountBook accounts_;            // loaded in Start, read-only while serving
+  crypto::RsaKeyPair key_;          // loaded in LoadState
+  AccountBook accounts_;            // loaded in LoadState, read-only while serving
   SessionTable sessions_;
   FaultPlan faults_;
-  std::unique_ptr<AuthService> auth_;  // made in Start
+  std::unique_ptr<AuthService> auth_;  // made in LoadState
   MailboxSet mailboxes_;            // the accounts' Maildirs
   std::map<std::string, std::unique_ptr<SessionCommand>> commands_;  // fixed while serving
   ClientConfig client_config_;      // written in Start

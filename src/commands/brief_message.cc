@@ -14,9 +14,9 @@ using protocol::ListReader;
 using protocol::TagCodec;
 
 int DecodeAddress(const TagCodec& c, BriefAddress* out) {
-  int status = GetBoundedText(c, 1, kMaxBriefAddressBytes, &out->address);
+  int status = GetCutText(c, 1, kMaxBriefAddressBytes, &out->address);
   if (status != CodecOk) return status;
-  return GetBoundedText(c, 2, kMaxBriefAddressBytes, &out->name);
+  return GetCutText(c, 2, kMaxBriefAddressBytes, &out->name);
 }
 
 int DecodeAddressList(const TagCodec& body, uint32_t count_tag, uint32_t list_tag,
@@ -71,7 +71,7 @@ int DecodeBriefResponse(const protocol::WireMessage& message, BriefResponse* res
       (status = body.GetInt(9, &r.cc_total)) != CodecOk ||
       (status = DecodeAddressList(body, 10, 11, &r.cc)) != CodecOk ||
       (status = body.GetInt(12, &r.kept12)) != CodecOk ||
-      (status = GetBoundedText(body, 13, kMaxBriefSubjectBytes, &r.subject)) != CodecOk ||
+      (status = GetCutText(body, 13, kMaxBriefSubjectBytes, &r.subject)) != CodecOk ||
       (status = body.GetInt64(14, &r.kept14)) != CodecOk ||
       (status = body.GetInt(15, &r.attachment_total)) != CodecOk) {
     return status;
@@ -84,7 +84,7 @@ int DecodeBriefResponse(const protocol::WireMessage& message, BriefResponse* res
     TagCodec item;
     BriefAttachment a;
     if ((status = attachments.Item(i, &item)) != CodecOk ||
-        (status = GetBoundedText(item, 1, kMaxAttachmentNameBytes, &a.name)) != CodecOk ||
+        (status = GetCutText(item, 1, kMaxAttachmentNameBytes, &a.name)) != CodecOk ||
         (status = item.GetInt(2, &a.size)) != CodecOk ||
         (status = item.GetInt(3, &a.kind)) != CodecOk) {
       return status;

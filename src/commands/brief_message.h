@@ -8,8 +8,9 @@
 // 6/7/8 To total, entries and list, 9/10/11 the same for Cc, 12 kept,
 // 13 subject, 14 kept (64-bit), 15/16/17 attachments total, entries and
 // list {1 name, 2 size, 3 kind}, 18 brief text, 19 body version. A list
-// whose entries differ from its entry count, or a text over its capacity,
-// fails the decode.
+// whose entries differ from its entry count fails the decode; a text over
+// its capacity is cut at a character boundary (a sync page carrying the
+// brief must not fail for ever over one long subject).
 #ifndef QUILL_COMMANDS_BRIEF_MESSAGE_H_
 #define QUILL_COMMANDS_BRIEF_MESSAGE_H_
 

@@ -15,6 +15,9 @@ void SyncJob::RunWith(engine::JobReporter* reporter) {
   engine::ExchangeRequest exchange;
   exchange.mode = engine::ExchangeMode::kSync;
   for (requests_sent_ = 1;; ++requests_sent_) {
+    // A cancelled sync (its page could not be stored, or the service is
+    // going away) asks for nothing more.
+    if (!reporter->ShouldContinue()) return;
     // A key that moved under the job (another writer, or a page that was
     // not applied) would apply changes twice or skip some.
     if (key != host_->StoredSyncKey()) {
@@ -42,6 +45,9 @@ std::unique_ptr<engine::JobResult> SyncJob::DecodeResponse(const protocol::WireM
   auto result = std::make_unique<SyncPageResult>();
   if (DecodeSyncResponse(message, &result->page) != protocol::CodecOk) return nullptr;
   const SyncResponse& page = result->page;
+  // Answered 0, the service has applied the client commands: further
+  // pages, and the copy a retry makes, carry none.
+  if (page.head.result == 0) request_.commands.clear();
   more_ = page.head.result == 0 && page.more != 0 && page.new_key != page_key_ &&
           requests_sent_ < kMaxSyncRequests;
   next_key_ = page.new_key;

@@ -23,7 +23,8 @@ namespace quill {
 namespace commands {
 
 inline constexpr char kSyncPath[] = "/cgi-bin/rb-bin/sync";
-// Requests of one job at most: the first and 51 continuations.
+// Requests of one job at most: the first and 51 continuations. A job whose
+// reporter says stop (it was cancelled) asks for no further page.
 constexpr int kMaxSyncRequests = 52;
 
 // One page as the UI thread receives it.
@@ -84,7 +85,9 @@ class SyncJob : public engine::NetJob, private engine::ExchangeCommand {
 
   const engine::ExchangeContext* const context_;  // shared by all jobs
   SyncHost* const host_;                          // the mail service
-  SyncRequest request_;                           // head.sync_key: the job's first key
+  // head.sync_key: the job's first key. The client commands are dropped
+  // once a page was answered 0 (the service applied them).
+  SyncRequest request_;
   // Worker-only paging state.
   int32_t page_key_ = 0;       // key of the request being sent
   int requests_sent_ = 0;      // requests of this job so far

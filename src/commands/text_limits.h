@@ -14,6 +14,9 @@ namespace commands {
 // A mandatory text field of at most `capacity` bytes: the lookup's status
 // when absent, ErrMalformed when longer.
 int GetBoundedText(const protocol::TagCodec& codec, uint32_t tag, size_t capacity, std::string* out);
+// A mandatory text field kept to at most `capacity` bytes: a longer one is
+// cut at a UTF-8 character boundary. The lookup's status when absent.
+int GetCutText(const protocol::TagCodec& codec, uint32_t tag, size_t capacity, std::string* out);
 
 }  // namespace commands
 }  // namespace quill

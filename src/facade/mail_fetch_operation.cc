@@ -100,9 +100,12 @@ void MailFetchOperation::BriefArrived(uint32_t job_id, uint32_t mail_id,
   if (brief.head.result == protocol::kSessionKeyError) return;  // renewed in SessionExpired
   FetchOutcome outcome{false, brief.head.result, mail_id};
   if (brief.head.result == 0) {
-    outcome.ok = StoreBrief(store, mail_id, brief);
+    // The answer names its mail; one deleted meanwhile takes nothing.
+    const uint32_t named = store->mails()->FindByServerID(brief.server_id);
+    if (named != 0) outcome.mail_id = named;
+    outcome.ok = named != 0 && StoreBrief(store, named, brief);
     engine::WriteLog(engine::kNetworkLog, "DoGetMailBrief end ok (ServerID, MailID)", brief.server_id,
-                     mail_id);
+                     named);
     if (brief.sync_needed != 0) sync_->DoSync(commands::kSyncAskedByService);
   } else {
     engine::WriteLog(engine::kNetworkLog, "DoGetMailBrief end err(errcode)",
@@ -118,7 +121,11 @@ void MailFetchOperation::BodyArrived(uint32_t job_id, uint32_t mail_id, int32_t 
   if (body.head.result == protocol::kSessionKeyError) return;  // renewed in SessionExpired
   FetchOutcome outcome{false, body.head.result, mail_id};
   if (body.head.result == 0 || body.head.result == commands::kBodyVersionChanged) {
-    outcome.ok = StoreBodySlice(store, mail_id, asked_offset, body);
+    // The answer names its mail; a slice is stored only into the mail it
+    // was asked for, where the offset means something.
+    const uint32_t named = store->mails()->FindByServerID(body.server_id);
+    engine::WriteLog(engine::kNetworkLog, "DoGetMailBody end ok(svrid,Mailid)", body.server_id, named);
+    outcome.ok = named == mail_id && StoreBodySlice(store, mail_id, asked_offset, body);
     if (body.sync_needed != 0) sync_->DoSync(commands::kSyncAskedByService);
   }
   End(&body_, job_id, outcome);

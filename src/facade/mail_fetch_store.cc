@@ -83,14 +83,12 @@ bool StoreBodySlice(store::AccountStore* store, uint32_t mail_id, int32_t asked_
   if (body.head.result == commands::kBodyVersionChanged || state == store::kNoBody) {
     // The whole body anew; only a text that starts at 0 can be one.
     if (body.offset != 0 || (body.head.result == 0 && offset != 0)) {
-      if (body.head.result != 0) {
-        engine::WriteLog(engine::kMailLog, "server said body version has changed, but given offset is not zero", 0, 0);
-        // Nothing held is valid any more: the next request starts at 0.
-        record.set_body_version(static_cast<uint16_t>(body.body_version));
-        SetLengths(&record, static_cast<uint32_t>(body.body_length), 0);
-        if (files->WriteBody(mail_id, std::u16string(), 0)) mails->WriteMail(mail_id, &record);
-      }
-      return false;
+      if (body.head.result == 0) return false;
+      // The held body stays for reading offline; the caller, told -7, asks
+      // again from 0.
+      engine::WriteLog(engine::kMailLog,
+                       "server said body version has changed, but given offset is not zero", 0, 0);
+      return true;
     }
     if (!files->WriteBody(mail_id, text, 0)) return false;
     record.set_body_version(static_cast<uint16_t>(body.body_version));
@@ -99,10 +97,16 @@ bool StoreBodySlice(store::AccountStore* store, uint32_t mail_id, int32_t asked_
   }
   if (state == store::kBodyIncomplete) {
     // The brief text is held: the slice continues it, and only a slice
-    // that starts where the held text ends does.
-    if (offset != record.local_body_length() || body.offset != asked_offset) return false;
+    // that starts where the held text ends does, or one from 0.
+    if ((offset != 0 && offset != record.local_body_length()) || body.offset != asked_offset) {
+      return false;
+    }
     if (!files->WriteBody(mail_id, text, offset)) return false;
-    SetLengths(&record, record.server_body_length(), offset + static_cast<uint32_t>(text.size()));
+    // A text from 0 is the whole body of the version the answer names.
+    if (offset == 0) record.set_body_version(static_cast<uint16_t>(body.body_version));
+    SetLengths(&record, offset == 0 ? static_cast<uint32_t>(body.body_length)
+                                    : record.server_body_length(),
+               offset + static_cast<uint32_t>(text.size()));
     return mails->WriteMail(mail_id, &record);
   }
   // State 1: the held text, cut to the offset asked, then the slice.

@@ -21,7 +21,9 @@ namespace facade {
 bool StoreBrief(store::AccountStore* store, uint32_t mail_id, const commands::BriefResponse& brief);
 
 // A getmailbody answer (result 0 or -7) for the slice asked at
-// asked_offset. False when nothing could be stored.
+// asked_offset. A -7 answer that does not start at 0 keeps the body held
+// (true: the caller asks again from 0). False when nothing could be
+// stored.
 bool StoreBodySlice(store::AccountStore* store, uint32_t mail_id, int32_t asked_offset,
                     const commands::BodyResponse& body);
 

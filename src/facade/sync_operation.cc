@@ -35,7 +35,8 @@ bool SyncOperation::DoSync(int32_t reason) {
       static_cast<uint32_t>(core_->settings().Get(store::global_keys::kAutoDeleteSpan)) * 86400u;
   request.excluded_folders = store->folders()->excluded();
   std::vector<store::Command> batch;
-  if (store->commands()->TakeBatch(&batch)) {
+  batch_open_ = store->commands()->TakeBatch(&batch);
+  if (batch_open_) {
     for (const store::Command& queued : batch) {
       commands::SyncCommand c;
       c.id = queued.server_id;
@@ -79,8 +80,14 @@ void SyncOperation::SyncPageArrived(uint32_t job_id, const commands::SyncRespons
   // An expired session is renewed in SessionExpired, right after this call.
   if (page.head.result == protocol::kSessionKeyError) return;
   if (page.head.result != 0) {
-    End(job_id, /*sent=*/false, Failure(page.head.result, kSyncStepRefused));
+    End(job_id, Failure(page.head.result, kSyncStepRefused));
     return;
+  }
+  // The service applied the client commands when it answered 0: they are
+  // never sent again, whatever happens to this page or a later one.
+  if (batch_open_) {
+    batch_open_ = false;
+    store->commands()->FinishBatch(true);
   }
   SyncPageStats stats;
   // The store is made durable with the key at the last page and about once
@@ -88,28 +95,34 @@ void SyncOperation::SyncPageArrived(uint32_t job_id, const commands::SyncRespons
   const uint32_t now = GetTickCount();
   const bool durable = final_page || now - commit_tick_ >= kCommitIntervalMs;
   if (durable) commit_tick_ = now;
-  if (ApplySyncPage(store, page, durable, &stats)) stored_sync_key_ = page.new_key;
+  if (!ApplySyncPage(store, page, durable, &stats)) {
+    // The key stays: the next sync asks for this page again. The job is
+    // stopped before it asks for another.
+    engine::WriteLog(engine::kMailLog, "sync page not stored (key)", static_cast<uint32_t>(page.new_key), 0);
+    End(job_id, Failure(0, kSyncStepStore));
+    core_->runner().Cancel(job_id);
+    return;
+  }
+  stored_sync_key_ = page.new_key;
   ++pages_;
   const bool first_new = new_mails_ == 0 && stats.unread_added > 0;
   new_mails_ += stats.unread_added;
   if (first_new) new_mail_found_.Fire();
   if (!final_page) {
-    core_->job_started().Fire();  // the worker asks for the next page
-    page_asked_.Fire(pages_);
+    page_asked_.Fire(pages_);  // the worker asks for the next page
     return;
   }
   SyncOutcome outcome = Failure(0, kSyncStepDone);
   outcome.ok = true;
-  End(job_id, /*sent=*/true, outcome);
+  End(job_id, outcome);
 }
 
 void SyncOperation::SyncFailed(uint32_t job_id, uint32_t system_error, uint32_t step, int32_t) {
-  End(job_id, /*sent=*/false,
-      Failure(static_cast<int32_t>(system_error), static_cast<int32_t>(step)));
+  End(job_id, Failure(static_cast<int32_t>(system_error), static_cast<int32_t>(step)));
 }
 
 void SyncOperation::SyncAbandoned(uint32_t job_id, int32_t) {
-  End(job_id, /*sent=*/false, Failure(0, kSyncStepAbandoned));
+  End(job_id, Failure(0, kSyncStepAbandoned));
 }
 
 void SyncOperation::SessionExpired(engine::NetJob* job) {
@@ -118,30 +131,31 @@ void SyncOperation::SessionExpired(engine::NetJob* job) {
   auto fresh = std::make_unique<commands::SyncJob>(
       core_->exchange(), static_cast<commands::SyncHost*>(this), commands::SyncRequest());
   if (!core_->runner().RetryAfterLogin(*job, std::move(fresh), &slot_)) {
-    End(job->job_id(), /*sent=*/false, Failure(protocol::kSessionKeyError, kSyncStepRefused));
+    End(job->job_id(), Failure(protocol::kSessionKeyError, kSyncStepRefused));
   }
 }
 
 void SyncOperation::JobGone(uint32_t job_id, int) {
   // A sync that ended without its last page (no connection, the pool going
   // away) still ends once.
-  End(job_id, /*sent=*/false,
-      Failure(0, static_cast<int32_t>(engine::kStepNoConnection)));
+  End(job_id, Failure(0, static_cast<int32_t>(engine::kStepNoConnection)));
 }
 
 void SyncOperation::EndSessionWork() {
   const uint32_t id = slot_.job_id();
   if (!slot_.busy()) return;
-  End(id, /*sent=*/false, Failure(0, kSyncStepAbandoned));
+  End(id, Failure(0, kSyncStepAbandoned));
   if (id != 0) core_->runner().Cancel(id);
 }
 
-void SyncOperation::End(uint32_t job_id, bool sent, const SyncOutcome& outcome) {
+void SyncOperation::End(uint32_t job_id, const SyncOutcome& outcome) {
   if (!slot_.Finish(job_id)) return;  // ended already, or not this sync's job
   if (store::AccountStore* store = core_->store()) {
     store->CommitSyncKey();
-    store->commands()->FinishBatch(sent);
+    // Not taken by the service: back in front of the queue for the next sync.
+    if (batch_open_) store->commands()->FinishBatch(false);
   }
+  batch_open_ = false;
   // Once a sync succeeded in this run, every sync end is recorded.
   first_sync_done_ |= outcome.ok;
   if (first_sync_done_) core_->usage().RecordSyncTimes(core_->run_start_seconds(), NowSeconds());

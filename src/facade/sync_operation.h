@@ -28,6 +28,7 @@ enum SyncEndStep : int32_t {
   kSyncStepDone = 0,        // ok
   kSyncStepAbandoned = -1,  // ended before it ran, or by a session reset
   kSyncStepRefused = -2,    // the service answered a result other than 0
+  kSyncStepStore = -3,      // a page could not be stored; its key was not kept
 };
 
 // How a sync ended: ok, the result or platform error, the failing step
@@ -60,7 +61,8 @@ class SyncOperation : public Operation, private commands::SyncHost {
   EventList<int>& new_mail_arrived() { return new_mail_arrived_; }
   // At the first unread mail a sync adds.
   EventList<>& new_mail_found() { return new_mail_found_; }
-  // Each further page a running sync asks for, with the pages so far.
+  // Each further page a running sync asks for, with the pages so far. (The
+  // job started once: JobStarted and JobEnded fire once per sync.)
   EventList<int>& page_asked() { return page_asked_; }
 
   void EndSessionWork() override;
@@ -77,8 +79,9 @@ class SyncOperation : public Operation, private commands::SyncHost {
   void SyncAbandoned(uint32_t job_id, int32_t reason) override;
 
   // Ends the sync held by job_id (see JobSlot::Finish): the batch of client
-  // commands back to the queue unless `sent`, the new-mail event, SyncDone.
-  void End(uint32_t job_id, bool sent, const SyncOutcome& outcome);
+  // commands back to the queue unless the service took it, the new-mail
+  // event, SyncDone.
+  void End(uint32_t job_id, const SyncOutcome& outcome);
   SyncOutcome Failure(int32_t code, int32_t step) const;
 
   const LoginOperation* const login_;
@@ -86,6 +89,7 @@ class SyncOperation : public Operation, private commands::SyncHost {
   int32_t reason_ = 0;                       // of the running sync
   int pages_ = 0;                            // pages the running sync received
   int new_mails_ = 0;                        // unread mails it added
+  bool batch_open_ = false;                  // its client commands are not yet taken
   uint32_t commit_tick_ = 0;                 // when it last made the store durable
   bool first_sync_done_ = false;             // a sync succeeded in this run
   std::atomic<int32_t> stored_sync_key_{0};  // the store's sync key, for the sync worker

@@ -58,6 +58,8 @@ class AddressBook {
   bool UpdateContact(const std::u16string& name, const std::u16string& address, uint32_t rank,
                      uint32_t contact_id, uint32_t mask);
   bool DeleteContact(uint32_t contact_id);
+  // True when the service's contact with this id is in the book.
+  bool HasContact(uint32_t contact_id) const { return by_id_.count(contact_id) != 0; }
   // Adds a local contact for every display address whose address (without
   // regard to case) is not in the book yet. Returns how many were added.
   size_t AddUnknownAddresses(const std::vector<std::u16string>& display_addresses);

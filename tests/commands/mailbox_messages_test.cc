@@ -212,18 +212,38 @@ TEST(BriefMessage, ListsMustHoldExactlyTheirEntryCount) {
   copy.Body().PutInt(7, 1);
   copy.Body().PutCodec(8, &to_list);
   EXPECT_EQ(DecodeBriefResponse(copy, &r), protocol::ErrMalformed);
-  // A sender address over 128 bytes.
-  TagCodec long_sender;
-  long_sender.PutBytes(1, ByteView(std::string(129, 'a')));
-  long_sender.PutBytes(2, ByteView(std::string("A")));
-  WireMessage bad;
-  bad.SetType(protocol::MessageType::GetMailBrief);
-  bad.Body().PutInt(1, 0);
-  bad.Body().PutInt(2, 0);
-  bad.Body().PutInt(3, 4);
-  bad.Body().PutInt(4, 10);
-  bad.Body().PutCodec(5, &long_sender);
-  EXPECT_EQ(DecodeBriefResponse(bad, &r), protocol::ErrMalformed);
+}
+
+TEST(BriefMessage, TextsOverTheirCapacityAreCutAtACharacterBoundary) {
+  // A subject of 513 bytes whose last character straddles byte 512, and a
+  // sender address of 129 bytes ending in a two-byte character.
+  const std::string subject = std::string(510, 's') + "新";
+  const std::string address = std::string(127, 'a') + "é";
+  TagCodec sender;
+  sender.PutBytes(1, ByteView(address));
+  sender.PutBytes(2, ByteView(std::string("A")));
+  const uint8_t zero8[8] = {};
+  WireMessage m;
+  m.SetType(protocol::MessageType::GetMailBrief);
+  TagCodec& b = m.Body();
+  b.PutInt(1, 0);
+  b.PutInt(2, 0);
+  b.PutInt(3, 4);
+  b.PutInt(4, 10);
+  b.PutCodec(5, &sender);
+  for (uint32_t tag : {6u, 7u, 9u, 10u, 12u}) b.PutInt(tag, 0);
+  b.PutBytes(13, ByteView(subject));
+  b.PutBytes(14, ByteView(zero8, 8));
+  b.PutInt(15, 0);
+  b.PutInt(16, 0);
+  b.PutBytes(18, ByteView(std::string("brief")));
+  b.PutInt(19, 3);
+  BriefResponse r;
+  ASSERT_EQ(DecodeBriefResponse(m, &r), CodecOk);
+  EXPECT_EQ(r.subject, std::string(510, 's'));
+  EXPECT_EQ(r.sender.address, std::string(127, 'a'));
+  EXPECT_EQ(r.sender.name, "A");
+  EXPECT_EQ(r.brief_text, "brief");
 }
 
 TEST(BodyMessage, VersionIsSentOnlyWithAnOffsetAndAnswersAreChecked) {

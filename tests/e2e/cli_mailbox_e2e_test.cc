@@ -23,39 +23,6 @@
 namespace quill {
 namespace {
 
-// The gateway's own getmailbody, counting its requests and running a hook
-// (on the request thread) before answering one.
-class WatchedBody : public gateway::SessionCommand {
- public:
-  // Before the server starts.
-  void Wrap(std::unique_ptr<gateway::SessionCommand> inner) { inner_ = std::move(inner); }
-  // Runs before answering the request numbered `n` (from 1).
-  void Before(int n, std::function<void()> hook) {
-    std::lock_guard<std::mutex> lock(mu_);
-    hook_at_ = n;
-    hook_ = std::move(hook);
-  }
-  protocol::MessageType type() const override { return inner_->type(); }
-  bool Answer(const gateway::GatewaySession& session, const protocol::WireMessage& request,
-              protocol::WireMessage* response) override {
-    const int n = ++requests;
-    std::function<void()> hook;
-    {
-      std::lock_guard<std::mutex> lock(mu_);
-      if (n == hook_at_) hook.swap(hook_);
-    }
-    if (hook) hook();
-    return inner_->Answer(session, request, response);
-  }
-  std::atomic<int> requests{0};  // answered or being answered
-
- private:
-  std::unique_ptr<gateway::SessionCommand> inner_;
-  std::mutex mu_;
-  int hook_at_ = 0;             // guarded by mu_
-  std::function<void()> hook_;  // guarded by mu_
-};
-
 // Every file and directory under `dir` with the bytes of the files.
 std::map<std::string, std::string> Snapshot(const std::string& dir) {
   std::map<std::string, std::string> all;
@@ -75,7 +42,7 @@ class CliMailboxEndToEnd : public ClientGatewayTest {
   void SetUp() override {
     AddAccount("alice", "secret", 10001, "爱丽丝");
     StartGateway([this](gateway::GatewayServer* server) {
-      auto body = std::make_unique<WatchedBody>();
+      auto body = std::make_unique<WatchedCommand>();
       body_ = body.get();
       body_->Wrap(server->AddSessionCommand("getmailbody", std::move(body)));
     });
@@ -177,7 +144,7 @@ class CliMailboxEndToEnd : public ClientGatewayTest {
 
   std::string maildir_;
   std::ostringstream out_, err_;
-  WatchedBody* body_ = nullptr;  // owned by server_
+  WatchedCommand* body_ = nullptr;  // owned by server_
 };
 
 // U+1F600, a surrogate pair in UTF-16 and 4 bytes in UTF-8.

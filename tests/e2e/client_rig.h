@@ -5,8 +5,10 @@
 #ifndef QUILL_TESTS_E2E_CLIENT_RIG_H_
 #define QUILL_TESTS_E2E_CLIENT_RIG_H_
 
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -17,6 +19,7 @@
 #include "engine/net_job.h"
 #include "gateway/gateway_cli.h"
 #include "gateway/gateway_server.h"
+#include "gateway/session_command.h"
 #include "platform/utf.h"
 #include "tests/job_reporters.h"
 #include "tests/temp_dir.h"
@@ -49,6 +52,68 @@ class MessageCommand : public engine::ExchangeCommand {
   const std::string path_;
   const std::function<bool(protocol::WireMessage*)> encode_;
   const std::function<int(const protocol::WireMessage&, T*)> decode_;
+};
+
+// One of the gateway's own commands wrapped for a test: it counts the
+// requests, runs a hook before answering one, shows each request to a
+// watcher, and can refuse one (the client then gets a failed wrapper).
+// Hooks and watchers run on the gateway's request thread.
+class WatchedCommand : public gateway::SessionCommand {
+ public:
+  // Before the server starts: the command that answers.
+  void Wrap(std::unique_ptr<gateway::SessionCommand> inner) { inner_ = std::move(inner); }
+  // Runs before answering the request numbered `n` (from 1).
+  void Before(int n, std::function<void()> hook) {
+    std::lock_guard<std::mutex> lock(mu_);
+    hook_at_ = n;
+    hook_ = std::move(hook);
+  }
+  // Sees every request with its number.
+  void Watch(std::function<void(int n, const protocol::WireMessage& request)> watcher) {
+    std::lock_guard<std::mutex> lock(mu_);
+    watcher_ = std::move(watcher);
+  }
+  // The command answers what `rewrite` makes of each request.
+  void Rewrite(std::function<protocol::WireMessage(const protocol::WireMessage&)> rewrite) {
+    std::lock_guard<std::mutex> lock(mu_);
+    rewrite_ = std::move(rewrite);
+  }
+  // The request numbered `n` is refused (0: none).
+  void RefuseAt(int n) {
+    std::lock_guard<std::mutex> lock(mu_);
+    refuse_at_ = n;
+  }
+  protocol::MessageType type() const override { return inner_->type(); }
+  bool Answer(const gateway::GatewaySession& session, const protocol::WireMessage& request,
+              protocol::WireMessage* response) override {
+    const int n = ++requests;
+    std::function<void()> hook;
+    bool refuse = false;
+    protocol::WireMessage rewritten;
+    bool rewrote = false;
+    {
+      std::lock_guard<std::mutex> lock(mu_);
+      if (n == hook_at_) hook.swap(hook_);
+      if (watcher_) watcher_(n, request);
+      refuse = n == refuse_at_;
+      if (rewrite_) {
+        rewritten = rewrite_(request);
+        rewrote = true;
+      }
+    }
+    if (hook) hook();
+    return !refuse && inner_->Answer(session, rewrote ? rewritten : request, response);
+  }
+  std::atomic<int> requests{0};  // answered or being answered
+
+ private:
+  std::unique_ptr<gateway::SessionCommand> inner_;
+  std::mutex mu_;
+  int hook_at_ = 0;             // guarded by mu_
+  std::function<void()> hook_;  // guarded by mu_
+  std::function<void(int, const protocol::WireMessage&)> watcher_;  // guarded by mu_
+  int refuse_at_ = 0;           // guarded by mu_
+  std::function<protocol::WireMessage(const protocol::WireMessage&)> rewrite_;  // guarded by mu_
 };
 
 // A gateway over a state directory and a client exchange context that

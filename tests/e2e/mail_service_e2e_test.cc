@@ -9,6 +9,7 @@
 #include <string>
 
 #include "facade/mail_service.h"
+#include "platform/fault_file_system.h"
 #include "store/config_file.h"
 #include "store/global_settings.h"
 #include "tests/e2e/client_rig.h"
@@ -23,7 +24,14 @@ class MailServiceEndToEnd : public ClientGatewayTest {
  protected:
   void SetUp() override {
     AddAccount("alice", "secret", 10001, "爱丽丝");
-    StartGateway();
+    StartGateway([this](gateway::GatewayServer* server) {
+      auto sync = std::make_unique<WatchedCommand>();
+      sync_command_ = sync.get();
+      sync_command_->Wrap(server->AddSessionCommand("sync", std::move(sync)));
+      auto brief = std::make_unique<WatchedCommand>();
+      brief_command_ = brief.get();
+      brief_command_->Wrap(server->AddSessionCommand("getmailbrief", std::move(brief)));
+    });
     maildir_ = gateway::MaildirPath(state_.path(), "alice");
     store::GlobalSettings settings(DefaultFileSystem());
     settings.SetDataDir(data_.path());
@@ -34,7 +42,7 @@ class MailServiceEndToEnd : public ClientGatewayTest {
     facade::MailServiceOptions o;
     o.data_dir = data_.path();
     o.gateway = gateway_;
-    o.fs = DefaultFileSystem();
+    o.fs = &fs_;
     o.backend = &backend_;
     o.daily_sync_limit = daily_limit;
     o.tick_ms = [this] { return tick_ms_; };
@@ -92,6 +100,9 @@ class MailServiceEndToEnd : public ClientGatewayTest {
     return file.GetUInt(key, 0);
   }
 
+  FaultInjectingFileSystem fs_{DefaultFileSystem()};
+  WatchedCommand* sync_command_ = nullptr;   // the gateway's sync
+  WatchedCommand* brief_command_ = nullptr;  // the gateway's getmailbrief
   MessageLoop loop_;
   std::unique_ptr<facade::MailService> service_;
   std::string maildir_;
@@ -237,6 +248,110 @@ TEST_F(MailServiceEndToEnd, ResetSessionEndsARunningSyncOnceAndKeepsItsCommands)
   ASSERT_TRUE(DefaultFileSystem()->ListPrefix(maildir_ + "/cur", "", &names));
   for (const std::string& n : names) seen |= n.find(":2,S") != std::string::npos;
   EXPECT_TRUE(seen);
+}
+
+TEST_F(MailServiceEndToEnd, APageThatCannotBeStoredKeepsItsKeyAndFailsTheSync) {
+  MakeService();
+  SignIn();
+  DeliverMany(3);
+  int arrived = 0;
+  service_->SubscribeNewMailArrived([&](int n) { arrived += n; });
+  fs_.FailWrite(1, /*sticky=*/true);  // the disk is full from now on
+  Sync();
+  EXPECT_FALSE(sync_->ok);
+  EXPECT_EQ(sync_->step, facade::kSyncStepStore);
+  EXPECT_EQ(found_, 0);
+  EXPECT_EQ(arrived, 0);
+  EXPECT_EQ(service_->store()->GetSyncKey(), 0);
+  fs_.FailWrite(0);
+  // The next sync asks for the same page and keeps everything.
+  Sync();
+  ASSERT_TRUE(sync_->ok);
+  EXPECT_EQ(arrived, 3);
+  MakeService();  // what is on the disk
+  ASSERT_TRUE(service_->OpenSavedAccount());
+  EXPECT_EQ(service_->store()->mails()->mail_count(), 3u);
+  EXPECT_NE(service_->store()->GetSyncKey(), 0);
+}
+
+TEST_F(MailServiceEndToEnd, ASyncOfManyPagesStartsAndEndsOnce) {
+  MakeService();
+  SignIn();
+  DeliverMany(150);
+  int pages = 0;
+  service_->SubscribeSyncPage([&](int) { ++pages; });
+  started_ = ended_ = 0;
+  Sync();
+  ASSERT_TRUE(sync_->ok);
+  EXPECT_GE(pages, 1);  // more than one page
+  EXPECT_EQ(started_, 1);
+  EXPECT_EQ(ended_, 1);
+}
+
+TEST_F(MailServiceEndToEnd, ClientCommandsTheServiceTookAreNeverSentAgain) {
+  MakeService();
+  SignIn();
+  DeliverMany(2);
+  Sync();
+  ASSERT_TRUE(sync_->ok);
+  DeliverMany(150);  // the next sync has several pages
+  ASSERT_TRUE(service_->store()->MarkRead(1));
+  std::vector<int32_t> sent;  // client commands of each sync request
+  sync_command_->Watch([&](int, const protocol::WireMessage& request) {
+    int32_t count = -1;
+    request.Body().GetInt(6, &count);
+    sent.push_back(count);
+  });
+  sync_command_->RefuseAt(sync_command_->requests + 2);  // the second page fails
+  Sync();
+  EXPECT_FALSE(sync_->ok);
+  sync_command_->RefuseAt(0);
+  Sync();
+  ASSERT_TRUE(sync_->ok);
+  ASSERT_GE(sent.size(), 3u);
+  EXPECT_EQ(sent[0], 1);  // the mark, with the first page only
+  for (size_t i = 1; i < sent.size(); ++i) EXPECT_EQ(sent[i], 0) << "request " << i;
+}
+
+// The gateway answers a brief for another mail than the one asked for.
+TEST_F(MailServiceEndToEnd, ABriefIsStoredIntoTheMailItsAnswerNames) {
+  MakeService();
+  SignIn();
+  DeliverMany(2);
+  Sync();
+  ASSERT_TRUE(sync_->ok);
+  store::MailStore* mails = service_->store()->mails();
+  const uint32_t asked = 1, other = 2;
+  const uint32_t other_server_id = mails->GetServerID(other);
+  // The request's ServerID (tag 2) swapped, its texts (1, 3, 6) and
+  // numbers (4, 5) kept: the answer names the other mail.
+  brief_command_->Rewrite([&](const protocol::WireMessage& request) {
+    protocol::WireMessage copy;
+    copy.SetType(protocol::MessageType::GetMailBrief);
+    for (uint32_t tag = 1; tag <= 6; ++tag) {
+      ByteView bytes;
+      int32_t v = 0;
+      if (tag == 2) {
+        copy.Body().PutInt(2, static_cast<int32_t>(other_server_id));
+      } else if (tag == 1 || tag == 3 || tag == 6) {
+        if (request.Body().GetView(tag, &bytes) == protocol::CodecOk) copy.Body().PutBytes(tag, bytes);
+      } else if (request.Body().GetInt(tag, &v) == protocol::CodecOk) {
+        copy.Body().PutInt(tag, v);
+      }
+    }
+    return copy;
+  });
+  std::optional<facade::FetchOutcome> brief;
+  service_->SubscribeBriefDone([&](const facade::FetchOutcome& o) { brief = o; });
+  ASSERT_TRUE(service_->DoGetMailBrief(asked));
+  ASSERT_TRUE(loop_.PumpUntil([&] { return brief.has_value(); }, kWaitMs));
+  EXPECT_TRUE(brief->ok);
+  EXPECT_EQ(brief->mail_id, other);
+  store::MailRecord m;
+  ASSERT_TRUE(mails->ReadMail(asked, &m));
+  EXPECT_EQ(m.body_state(), store::kNoBody);  // nothing stored into the wrong mail
+  ASSERT_TRUE(mails->ReadMail(other, &m));
+  EXPECT_NE(m.body_state(), store::kNoBody);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "facade/mail_fetch_store.h"
+#include "platform/fault_file_system.h"
 #include "platform/utf.h"
 
 #include "tests/temp_dir.h"
@@ -79,6 +80,39 @@ TEST_F(SyncApplierTest, MailsFoldersAndTheKeyLand) {
   EXPECT_EQ(mails->UnreadCount(store::kAllFolders), 0u);
   EXPECT_EQ(mails->TotalCount(100), 1u);
   EXPECT_EQ(mails->FindByServerID(2), 0u);
+}
+
+TEST_F(SyncApplierTest, AFailedWriteStopsThePageAndKeepsItsKey) {
+  FaultInjectingFileSystem fs(DefaultFileSystem());
+  TempDir dir;
+  commands::SyncResponse page;
+  page.new_key = 9;
+  SyncCommand folder;
+  folder.type = commands::kRbcmdAddMailFolder;
+  folder.id = 100;
+  folder.texts = {"Work"};
+  page.commands = {AddMail(1, 1, 1, "a"), folder, AddMail(2, 1, 100, "b")};
+  {
+    store::AccountStore store(&fs);
+    ASSERT_TRUE(store.Open(10001, dir.path() + "/"));
+    fs.FailWrite(1);  // one write fails (the volume was full for a moment)
+    SyncPageStats stats;
+    stats.unread_added = 7;
+    EXPECT_FALSE(ApplySyncPage(&store, page, /*durable=*/true, &stats));
+    EXPECT_EQ(stats.unread_added, 0);  // nothing counts as new
+    EXPECT_EQ(store.GetSyncKey(), 0);
+    fs.FailWrite(0);
+  }
+  // The same page again, after a restart: everything lands.
+  store::AccountStore store(&fs);
+  ASSERT_TRUE(store.Open(10001, dir.path() + "/"));
+  EXPECT_EQ(store.GetSyncKey(), 0);
+  SyncPageStats stats;
+  ASSERT_TRUE(ApplySyncPage(&store, page, /*durable=*/true, &stats));
+  EXPECT_EQ(stats.unread_added, 2);
+  EXPECT_EQ(store.mails()->mail_count(), 2u);
+  EXPECT_EQ(store.mails()->TotalCount(100), 1u);
+  EXPECT_EQ(store.GetSyncKey(), 9);
 }
 
 TEST_F(SyncApplierTest, ReplayedAddMailKeepsTheBodyItHolds) {
@@ -176,15 +210,26 @@ TEST_F(SyncApplierTest, BodySlicesLandOnlyWhereTheHeldTextEnds) {
   ASSERT_TRUE(StoreBodySlice(&store_, id, 4, slice(0, 4, "ef")));
   EXPECT_EQ(held(), "abcdef");
 
-  // A changed version answered from a non-zero offset: nothing held is
-  // valid, and the next request starts at 0.
-  EXPECT_FALSE(StoreBodySlice(&store_, id, 6, slice(commands::kBodyVersionChanged, 6, "zz")));
+  // A changed version answered from a non-zero offset: the held text stays
+  // readable offline (answered ok, so the caller asks again from 0).
+  auto changed = slice(commands::kBodyVersionChanged, 6, "zz");
+  changed.body_version = 8;
+  EXPECT_TRUE(StoreBodySlice(&store_, id, 6, changed));
+  EXPECT_EQ(held(), "abcdef");
   store::MailRecord m;
   ASSERT_TRUE(mails->ReadMail(id, &m));
-  EXPECT_EQ(m.local_body_length(), 0u);
+  EXPECT_EQ(m.local_body_length(), 6u);
   EXPECT_EQ(m.body_version(), 7);
   EXPECT_EQ(m.body_state(), store::kBodyIncomplete);
-  ASSERT_TRUE(StoreBodySlice(&store_, id, 0, slice(0, 0, "0123456789")));
+  // Asked again from 0: the new version's text replaces the held one.
+  auto fresh = slice(0, 0, "0123");
+  fresh.body_version = 8;
+  ASSERT_TRUE(StoreBodySlice(&store_, id, 0, fresh));
+  EXPECT_EQ(held(), "0123");
+  ASSERT_TRUE(mails->ReadMail(id, &m));
+  EXPECT_EQ(m.body_version(), 8);
+  EXPECT_EQ(m.local_body_length(), 4u);
+  ASSERT_TRUE(StoreBodySlice(&store_, id, 4, slice(0, 4, "456789")));
   EXPECT_EQ(held(), "0123456789");
   ASSERT_TRUE(mails->ReadMail(id, &m));
   EXPECT_EQ(m.body_state(), store::kBodyComplete);

@@ -59,6 +59,8 @@ int Sync(Invocation& run) {
   if (!outcome->ok) {
     if (outcome->step == facade::kSyncStepRefused) {
       err << "quillpost-cli: the service refused the sync (" << outcome->code << ")\n";
+    } else if (outcome->step == facade::kSyncStepStore) {
+      err << "quillpost-cli: the mailbox could not be stored (step " << outcome->step << ")\n";
     } else {
       err << Utf16ToUtf8(commands::AuthFailureText(outcome->code)) << " (" << outcome->code
           << ", step " << outcome->step << ")\n";

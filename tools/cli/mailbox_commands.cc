@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "commands/body_message.h"
 #include "html/html_text_extractor.h"
 #include "platform/utf.h"
 #include "tools/cli/command_groups.h"
@@ -41,8 +42,10 @@ int List(Invocation& run) {
   return kExitOk;
 }
 
-// Waits for one fetch event after `start` returned true.
-bool FetchOnce(Invocation& run, bool brief, const std::function<bool()>& start) {
+// Waits for one fetch event after `start` returned true; *fetched (when
+// given) gets it.
+bool FetchOnce(Invocation& run, bool brief, const std::function<bool()>& start,
+               facade::FetchOutcome* fetched = nullptr) {
   facade::MailService* service = run.service();
   std::optional<facade::FetchOutcome> outcome;
   auto handler = [&](const facade::FetchOutcome& done) { outcome = done; };
@@ -59,6 +62,7 @@ bool FetchOnce(Invocation& run, bool brief, const std::function<bool()>& start) 
     run.err() << "\n";
     return false;
   }
+  if (fetched != nullptr) *fetched = *outcome;
   return true;
 }
 
@@ -82,24 +86,38 @@ int Show(Invocation& run) {
       return kExitFailed;
     }
     // The rest of the body, slice after slice, while each one adds text.
+    bool from_start = false;  // the body changed under the held text
     for (int round = 0; round < 1000; ++round) {
       if (!mails->ReadMail(mail_id, &mail)) return kExitFailed;
       if (mail.body_state() != store::kBodyIncomplete) break;
-      const uint32_t held = mail.local_body_length();
-      if (!FetchOnce(run, /*brief=*/false, [&] {
-            return service->DoGetMailBody(mail_id, static_cast<int32_t>(held),
-                                          mail.body_version());
-          })) {
+      const uint32_t held = from_start ? 0 : mail.local_body_length();
+      facade::FetchOutcome fetched;
+      if (!FetchOnce(
+              run, /*brief=*/false,
+              [&] {
+                return service->DoGetMailBody(mail_id, static_cast<int32_t>(held),
+                                              mail.body_version());
+              },
+              &fetched)) {
         return kExitFailed;
       }
       // A changed version restarts the text from 0, so it may hold less
       // than before and still be progress.
       store::MailRecord after;
-      if (!mails->ReadMail(mail_id, &after) ||
-          (after.body_state() == store::kBodyIncomplete && after.local_body_length() == held &&
-           after.body_version() == mail.body_version())) {
-        break;  // no progress: show what is held
+      if (!mails->ReadMail(mail_id, &after)) break;
+      const bool progress = after.body_state() != store::kBodyIncomplete ||
+                            after.local_body_length() != mail.local_body_length() ||
+                            after.body_version() != mail.body_version();
+      if (progress) {
+        from_start = false;
+        continue;
       }
+      // Told the body changed, with the held text kept: once from 0.
+      if (fetched.code == commands::kBodyVersionChanged && !from_start) {
+        from_start = true;
+        continue;
+      }
+      break;  // no progress: show what is held
     }
   }
   store::MailFiles files;

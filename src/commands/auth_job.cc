@@ -59,7 +59,9 @@ void AuthJob::Abandon() {
 // was reset) applies nothing: the host already ended it.
 void AuthJob::OnError(uint32_t job_id, int, uint32_t system_error, uint32_t, uint32_t) {
   if (!host_->IsCurrentLogin(job_id)) return;
-  if (!params_.user_initiated) host_->DropPendingJobs();
+  // The jobs that waited for a session get none from this login, whoever
+  // started it.
+  host_->DropPendingJobs();
   AuthOutcome outcome;
   outcome.job_id = job_id;
   outcome.code = static_cast<int32_t>(system_error);
@@ -92,10 +94,8 @@ void AuthJob::CompleteRefused(const AuthResponse& response) {
       host_->SetLoginUin(response.uin);
     }
   }
-  if (!params_.user_initiated) {
-    host_->CountAutoLoginFailure();
-    host_->DropPendingJobs();
-  }
+  if (!params_.user_initiated) host_->CountAutoLoginFailure();
+  host_->DropPendingJobs();
   engine::WriteLog(engine::kNetworkLog, "auth end err(errcode)", static_cast<uint32_t>(result), 0);
   AuthOutcome outcome;
   outcome.job_id = job_id();
@@ -110,7 +110,6 @@ void AuthJob::CompleteRefused(const AuthResponse& response) {
 void AuthJob::CompleteSignedIn(const AuthResponse& response) {
   store::GlobalSettings* settings = host_->Settings();
   namespace keys = store::global_keys;
-  const int32_t had_logon = settings->Get(keys::kHaveLogon);
   if (SameAccount(params_.account, host_->LoginAccount())) {
     host_->SetLoginPassword(params_.password);
     host_->SetSession(response.session_key);
@@ -123,19 +122,19 @@ void AuthJob::CompleteSignedIn(const AuthResponse& response) {
     host_->SetLoginUin(response.uin);
     settings->Set(keys::kUinName, params_.account);
     settings->Set(keys::kUinNum, response.uin);
-    settings->Set(keys::kHaveLogon, params_.auto_login ? 1 : 0);
     host_->OpenAccount(response.uin);
   }
-  // The check box as the user left it, also for the same account.
-  if (params_.user_initiated) settings->Set(keys::kHaveLogon, params_.auto_login ? 1 : 0);
 
   host_->RememberDestination(params_.access_point);
   settings->Set(keys::kNet, params_.access_point);
 
-  if (params_.auto_login) {
-    settings->Set(keys::kPwd, params_.password);
-  } else if (had_logon == 0) {
-    settings->Set(keys::kPwd, u"");
+  // The credentials on disk are the user's choice: only the user's own
+  // login writes them, as its "自动登录" box says (the password is kept
+  // only when the box is ticked; an account switch with the box clear
+  // removes the previous account's). A silent login leaves them alone.
+  if (params_.user_initiated) {
+    settings->Set(keys::kHaveLogon, params_.auto_login ? 1 : 0);
+    settings->Set(keys::kPwd, params_.auto_login ? params_.password : u"");
   }
 
   AuthOutcome outcome;

@@ -17,6 +17,9 @@ namespace commands {
 // The AuthDone event's values.
 struct AuthOutcome {
   uint32_t job_id = 0;    // the login job it ends
+  // A newer login (or a session reset) ended this one before its answer;
+  // the login screen waits for the newer one's AuthDone instead.
+  bool replaced = false;
   bool ok = false;        // signed in
   int32_t code = 0;       // result (<0 refused), platform error (exchange failed), or 0
   uint32_t uin = 0;       // account number, 0 when none came

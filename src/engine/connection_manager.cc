@@ -163,16 +163,15 @@ NetworkType ConnectionManager::DialUpExLocked(int index, const std::string& host
                                               const std::string& path) {
   NetworkType t = DialUpLocked(index);
   if (t != kNetUnknown) return t;
-  // An unusable status: the proxy test tells a WAP bearer, a working direct
-  // GET a plain network; neither is no bearer at all.
+  // An unusable status: a GET through the proxy tells a WAP bearer; any
+  // other bearer (also without a prober) is a direct network, whose
+  // exchange then finds out for itself whether the gateway answers.
   if (ProbeHttp(true, host, path)) {
     WriteDialLog(kDialupLog, "In DialUpEx: enUnKnown to enCMWap", 0, 0);
     type_ = kNetWap;
-  } else if (ProbeHttp(false, host, path)) {
+  } else {
     WriteDialLog(kDialupLog, "In DialUpEx: enUnKnown to enByEthnet", 0, 0);
     type_ = kNetDirect;
-  } else {
-    type_ = kNetNone;
   }
   return type_;
 }

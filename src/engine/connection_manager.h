@@ -73,7 +73,7 @@ class ConnectionManager {
   // first; an established connection to the same index is kept).
   NetworkType DialUp(int index);
   // DialUp, then an unknown status is resolved by probing: through the
-  // proxy works -> WAP; direct works -> direct; neither -> no connection.
+  // proxy works -> WAP; otherwise (also with no prober) -> direct.
   NetworkType DialUpEx(int index, const std::string& host, const std::string& path);
   // Keeps a working connection; else the remembered destination, then every
   // other one in order. 0 when nothing worked.

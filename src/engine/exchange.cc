@@ -32,8 +32,15 @@ NetworkType EnsureConnection(const ExchangeContext& context, const ExchangeReque
 // through Fail, and the exchange stops there.
 class Exchange {
  public:
+  // The session is read once: every request of the exchange is sealed,
+  // and every answer opened, with the same key, even when a login or a
+  // session reset replaces it meanwhile.
   Exchange(const ExchangeContext& context, const ExchangeRequest& request, JobReporter* reporter)
-      : context_(context), request_(request), reporter_(reporter) {}
+      : context_(context),
+        request_(request),
+        reporter_(reporter),
+        session_(request.mode == ExchangeMode::kLogin ? SessionSnapshot()
+                                                      : context.account->session()) {}
 
   // Connection, daily limit, session and connect. kDelivered means "open".
   ExchangeOutcome Open();
@@ -55,7 +62,8 @@ class Exchange {
   const ExchangeContext& context_;
   const ExchangeRequest& request_;
   JobReporter* const reporter_;
-  std::unique_ptr<HttpSession> session_;        // step 1
+  const SessionSnapshot session_;               // the key of every request and answer
+  std::unique_ptr<HttpSession> http_;           // step 1
   std::unique_ptr<HttpConnection> connection_;  // step 2
 };
 
@@ -84,25 +92,23 @@ ExchangeOutcome Exchange::Open() {
   if (!access.direct) {
     options.proxy = context_.gateway->proxy.empty() ? access.proxy + ":80" : context_.gateway->proxy;
   }
-  session_ = std::make_unique<HttpSession>(options);
+  http_ = std::make_unique<HttpSession>(options);
   // Step 2.
   const GatewayConfig& gateway = *context_.gateway;
   connection_ = context_.http_cache != nullptr
-                    ? context_.http_cache->Take(*session_, gateway.host, gateway.port)
-                    : session_->Connect(gateway.host, gateway.port);
+                    ? context_.http_cache->Take(*http_, gateway.host, gateway.port)
+                    : http_->Connect(gateway.host, gateway.port);
   if (!connection_) return Fail(GetLastError(), kStepConnect, true);
   return ExchangeOutcome::kDelivered;
 }
 
 bool Exchange::Seal(Bytes* packed) {
   protocol::RequestKeys keys;
-  SessionSnapshot session;
   if (request_.mode == ExchangeMode::kLogin) {
     keys.public_key = context_.gateway->public_key();
   } else {
-    session = context_.account->session();
     keys.use_session = true;
-    keys.session_key = ByteView(session.session_key);
+    keys.session_key = ByteView(session_.session_key);
     keys.ticket = context_.account->ticket();
   }
   return protocol::WrapRequest(packed, keys) == 0;
@@ -156,7 +162,7 @@ bool Exchange::Post(const std::string& path, Encode encode, Bytes* response) {
 
 bool Exchange::Unwrap(Bytes* body, protocol::WireMessage* message, bool* session_error) {
   const bool login = request_.mode == ExchangeMode::kLogin;
-  const std::string key = login ? request_.login_key : context_.account->session().session_key;
+  const std::string& key = login ? request_.login_key : session_.session_key;
   int32_t result = 0;
   *session_error = false;
   if (protocol::UnwrapResponse(body, ByteView(key), context_.account->ticket(), &result) != 0) {
@@ -173,7 +179,7 @@ bool Exchange::Unwrap(Bytes* body, protocol::WireMessage* message, bool* session
 
 void Exchange::KeepConnection() {
   if (context_.http_cache != nullptr && connection_) {
-    context_.http_cache->Give(*session_, context_.gateway->host, context_.gateway->port,
+    context_.http_cache->Give(*http_, context_.gateway->host, context_.gateway->port,
                               std::move(connection_));
   }
 }

@@ -63,6 +63,7 @@ void LoginOperation::Cancel() {
   core_->runner().Cancel(id);
   commands::AuthOutcome outcome;
   outcome.job_id = id;
+  outcome.replaced = true;
   done_.Fire(outcome);
 }
 

@@ -35,8 +35,8 @@ class LoginOperation : public Operation, private commands::LoginHost {
               std::u16string password, bool auto_login);
   // A silent login with the stored account and password, for held jobs.
   bool StartSilentLogin();
-  // Ends the running login now as abandoned (one AuthDone) and cancels its
-  // job, which then applies nothing it still receives.
+  // Ends the running login now as replaced (one AuthDone with `replaced`)
+  // and cancels its job, which then applies nothing it still receives.
   void Cancel();
 
   // From the start of a login until its AuthDone.

@@ -130,13 +130,34 @@ TEST_F(AuthJobTest, AnotherAccountSwitchesBeforeItsValuesAreSet) {
   EXPECT_EQ(u"5f4dcc3b5aa765d61d8327deb882cf99", host_->settings.Get(keys::kPwd));
 }
 
-TEST_F(AuthJobTest, UserLoginKeepsTheCheckBoxAsLeftAndEmptiesThePasswordWhenBothClear) {
+TEST_F(AuthJobTest, AUsersLoginStoresThePasswordOnlyWhileTheBoxIsTicked) {
   host_->settings.Set(keys::kHaveLogon, 1);
   host_->settings.Set(keys::kPwd, u"old");
   MakeJob(u"alice@example.com", /*user=*/true, /*auto=*/false).Complete(SignedIn());
   EXPECT_EQ(0, host_->settings.Get(keys::kHaveLogon));  // no automatic login next start
-  EXPECT_EQ(u"old", host_->settings.Get(keys::kPwd));
-  MakeJob(u"alice@example.com", /*user=*/true, /*auto=*/false).Complete(SignedIn());
+  EXPECT_EQ(u"", host_->settings.Get(keys::kPwd));      // and no password left on disk
+  MakeJob(u"alice@example.com", /*user=*/true, /*auto=*/true).Complete(SignedIn());
+  EXPECT_EQ(1, host_->settings.Get(keys::kHaveLogon));
+  EXPECT_EQ(u"5f4dcc3b5aa765d61d8327deb882cf99", host_->settings.Get(keys::kPwd));
+}
+
+TEST_F(AuthJobTest, ASilentLoginNeverWritesTheCredentials) {
+  // The user unticked the box; a silent login (after -3, or for held work)
+  // runs with the password of the session.
+  host_->settings.Set(keys::kHaveLogon, 0);
+  host_->settings.Set(keys::kPwd, u"");
+  MakeJob(u"alice@example.com", /*user=*/false, /*auto=*/true).Complete(SignedIn());
+  EXPECT_EQ(u"", host_->settings.Get(keys::kPwd));
+  EXPECT_EQ(0, host_->settings.Get(keys::kHaveLogon));
+  EXPECT_EQ(u"5f4dcc3b5aa765d61d8327deb882cf99", host_->password);  // in memory only
+}
+
+TEST_F(AuthJobTest, ASwitchWithTheBoxClearRemovesThePreviousAccountsPassword) {
+  host_->settings.Set(keys::kHaveLogon, 1);
+  host_->settings.Set(keys::kPwd, u"alice's digest");
+  MakeJob(u"bob", /*user=*/true, /*auto=*/false).Complete(SignedIn());
+  EXPECT_EQ(u"bob", host_->settings.Get(keys::kUinName));
+  EXPECT_EQ(0, host_->settings.Get(keys::kHaveLogon));
   EXPECT_EQ(u"", host_->settings.Get(keys::kPwd));
 }
 
@@ -167,6 +188,7 @@ TEST_F(AuthJobTest, RefusalOfAnAutomaticLoginCountsAndDropsThePendingJobs) {
   EXPECT_EQ((std::vector<std::string>{"drop"}), host_->calls);
   MakeJob(u"alice@example.com", /*user=*/true, /*auto=*/false).Complete(r);
   EXPECT_EQ(4, host_->failures);  // a user's login is not counted
+  EXPECT_EQ((std::vector<std::string>{"drop", "drop"}), host_->calls);  // its waiting jobs go too
   EXPECT_EQ(2u, host_->outcomes.size());
 }
 
@@ -180,6 +202,9 @@ TEST_F(AuthJobTest, ErrorAndAbandonEachAnnounceOnce) {
   job.Abandon();
   ASSERT_EQ(2u, host_->outcomes.size());
   EXPECT_EQ(0, host_->outcomes[1].code);
+  // A user's login that fails on the network drops the waiting jobs too.
+  MakeJob(u"alice@example.com", /*user=*/true, /*auto=*/false).OnError(2, engine::kJobLogin, 12029, 2, 0);
+  EXPECT_EQ((std::vector<std::string>{"drop", "drop"}), host_->calls);
 }
 
 TEST_F(AuthJobTest, UpdateNoticeFollowsVersionAndTheTenDayRule) {

@@ -139,6 +139,7 @@ TEST_F(MailServiceEndToEnd, WorkWithoutSessionWaitsForASilentLoginAndEveryJobEnd
   ASSERT_TRUE(loop_.PumpUntil([&] { return briefs.size() == 2; }, kWaitMs));
   EXPECT_FALSE(briefs[0].ok);
   EXPECT_EQ(briefs[0].code, 0);
+  EXPECT_EQ(briefs[0].mail_id, 1u);  // every BriefDone names its mail
   EXPECT_TRUE(briefs[1].ok) << briefs[1].code;
   EXPECT_EQ(briefs[1].mail_id, 2u);
   EXPECT_FALSE(service_->DoGetMailBrief(999));  // no such mail
@@ -166,9 +167,12 @@ TEST_F(MailServiceEndToEnd, AUsersLoginReplacesARunningOneWhoseAnswerIsThenIgnor
   ASSERT_EQ(answers.size(), 1u);  // the replaced one ended at once
   EXPECT_FALSE(answers[0].ok);
   EXPECT_EQ(answers[0].code, 0);
+  EXPECT_TRUE(answers[0].replaced);  // the login screen waits for the newer one
   ASSERT_TRUE(loop_.PumpUntil([&] { return ended_ == 2; }, kWaitMs));
   ASSERT_EQ(answers.size(), 2u);  // the first one's late answer changed nothing
   EXPECT_TRUE(answers[1].ok);
+  EXPECT_FALSE(answers[1].replaced);
+  EXPECT_GT(answers[1].job_id, answers[0].job_id);
   EXPECT_TRUE(service_->HasSession());
   EXPECT_FALSE(service_->LoginRunning());
 }
@@ -311,6 +315,32 @@ TEST_F(MailServiceEndToEnd, ClientCommandsTheServiceTookAreNeverSentAgain) {
   ASSERT_GE(sent.size(), 3u);
   EXPECT_EQ(sent[0], 1);  // the mark, with the first page only
   for (size_t i = 1; i < sent.size(); ++i) EXPECT_EQ(sent[i], 0) << "request " << i;
+}
+
+TEST_F(MailServiceEndToEnd, AFailedUsersLoginEndsTheWorkThatWaitedForASession) {
+  MakeService();
+  SignIn();
+  DeliverMany(1);
+  MakeService();  // a later run: no session yet
+  ASSERT_TRUE(service_->OpenSavedAccount());
+  server_->faults()->Set("auth", {gateway::FaultMode::kDelay, 300});
+  ASSERT_TRUE(service_->DoSync(commands::kSyncByUser));  // waits for a silent login
+  // The user signs in meanwhile, with a wrong password.
+  std::optional<commands::AuthOutcome> user;
+  service_->SubscribeAuthDone([&](const commands::AuthOutcome& o) {
+    if (!o.replaced) user = o;
+  });
+  ASSERT_TRUE(service_->DoAuth(service_->connections().destination(), true, u"alice",
+                               Utf8ToUtf16(gateway::PasswordDigestText("wrong")), true));
+  ASSERT_TRUE(loop_.PumpUntil([&] { return user.has_value() && sync_.has_value(); }, kWaitMs));
+  EXPECT_FALSE(user->ok);
+  EXPECT_EQ(sync_->step, facade::kSyncStepAbandoned);
+  // Nothing waits any more: a new sync starts (with a silent login).
+  server_->faults()->ClearAll();
+  sync_.reset();
+  ASSERT_TRUE(service_->DoSync(commands::kSyncByUser));
+  ASSERT_TRUE(loop_.PumpUntil([&] { return sync_.has_value(); }, kWaitMs));
+  EXPECT_TRUE(sync_->ok);
 }
 
 // The gateway answers a brief for another mail than the one asked for.

@@ -181,12 +181,13 @@ TEST(ConnectionManagerTest, UnknownStatusIsResolvedByProbing) {
   p.proxy_works = true;
   EXPECT_EQ(cm.DialUpEx(0, "gw", ""), kNetWap);
   p.proxy_works = false;
-  p.direct_works = true;
-  EXPECT_EQ(cm.DialUpEx(0, "gw", ""), kNetDirect);
-  p.direct_works = false;
-  EXPECT_EQ(cm.DialUpEx(0, "gw", ""), kNetNone);  // a failed probe is no bearer
-  EXPECT_EQ(p.probes.back(), "direct");
-  EXPECT_EQ(p.probes[0], "10.0.0.172");
+  EXPECT_EQ(cm.DialUpEx(0, "gw", ""), kNetDirect);  // any bearer but WAP is direct
+  EXPECT_EQ(p.probes, (std::vector<std::string>{"10.0.0.172", "10.0.0.172"}));
+  EXPECT_EQ(cm.current_type(), kNetDirect);
+  // Without a prober the unknown bearer is direct too, not "no connection".
+  ConnectionManager unprobed(&b, nullptr);
+  EXPECT_EQ(unprobed.DialUpEx(0, "gw", ""), kNetDirect);
+  EXPECT_EQ(unprobed.OpenInternet(unprobed.current_type()).direct, true);
 }
 
 TEST(ConnectionManagerTest, DialUpAnyOrder) {

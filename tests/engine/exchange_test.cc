@@ -201,6 +201,18 @@ TEST_F(ExchangeTest, SessionKeyErrorIsDeliveredAsAResponse) {
   EXPECT_EQ(-3, recorder_.result->ResultCode());
 }
 
+// A login (or a reset) replaces the session while the request is out: the
+// answer is still opened with the key its request was sealed with.
+TEST_F(ExchangeTest, OneSessionKeySealsTheRequestAndOpensItsAnswer) {
+  Reply([this](ByteView) {
+    account_.SetSession("another session key, set meanwhile");
+    return PackedResponse(-7, {});
+  });
+  EXPECT_EQ(ExchangeOutcome::kDelivered, Run());
+  ASSERT_TRUE(recorder_.result);
+  EXPECT_EQ(-7, recorder_.result->ResultCode());
+}
+
 TEST_F(ExchangeTest, BadBodiesAreStepSixWhateverTheHttpStatus) {
   for (int status : {200, 500, 404}) {
     SCOPED_TRACE(status);

@@ -15,11 +15,6 @@
 
 namespace quill {
 namespace html {
-namespace {
-
-
-}  // namespace
-
 void HtmlDocumentBuilder::Reset() { *this = HtmlDocumentBuilder(); }
 
 void HtmlDocumentBuilder::LoadDocument(std::u16string_view chunk, ElementList* out) {
@@ -89,6 +84,9 @@ void HtmlDocumentBuilder::StartTag(std::string_view name) {
   if (NameBegins(name, "FONT")) fonts_.Push();
   if (NameBegins(name, "BR") && HasRoom()) Add(std::make_unique<LineBreakElement>());
   if (NameBegins(name, "HR") && HasRoom()) Add(std::make_unique<RuleElement>());
+  if (cells_.StartTag(name) && HasRoom()) {
+    Add(std::make_unique<TextElement>(u" ", kNoColour, FontRequest()));
+  }
   if (NameIs(name, "IMG")) {
     in_image_ = true;
     image_source_.clear();
@@ -114,6 +112,7 @@ void HtmlDocumentBuilder::EndTag(std::string_view name) {
   if (IsBoldTag(name) && bold_depth_ > 0) --bold_depth_;
   if (IsItalicTag(name) && italic_depth_ > 0) --italic_depth_;
   if (NameBegins(name, "FONT")) fonts_.Pop();
+  cells_.EndTag(name);
   for (int i = BlockEndBreaks(name); i > 0 && HasRoom(); --i) {
     Add(std::make_unique<LineBreakElement>());
   }

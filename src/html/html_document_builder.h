@@ -20,6 +20,7 @@
 #include "html/font_stack.h"
 #include "html/html_content_handler.h"
 #include "html/html_parser.h"
+#include "html/table_cells.h"
 
 namespace quill {
 namespace html {
@@ -67,6 +68,7 @@ class HtmlDocumentBuilder final : public HtmlContentHandler {
   int32_t image_width_ = -1;       // WIDTH of that IMG; -1 = not given
   int32_t image_height_ = -1;      // HEIGHT of that IMG; -1 = not given
   FontStack fonts_;                // open FONT tags
+  TableCells cells_;               // the space between cells of a row
   uint32_t elements_made_ = 0;     // elements of this document so far
   uint32_t dropped_ = 0;           // elements not made because of the cap
   char16_t pending_high_ = 0;      // high surrogate that ended the last chunk; 0 = none

@@ -5,6 +5,7 @@
 #include "html/bar_element.h"
 #include "html/image_element.h"
 #include "html/labelled_block_element.h"
+#include "html/line_breaks.h"
 #include "html/link_element.h"
 #include "html/text_element.h"
 #include "html/text_fit.h"
@@ -18,6 +19,7 @@ bool HtmlLayout::Reset(const LayoutGeometry& geometry) {
   accepting_ = geometry_.line_width >= kMinLineWidth && geometry_.line_width <= kMaxLineWidth;
   elements_.clear();
   boxes_.clear();
+  prev_box_.clear();
   lines_.clear();
   last_box_.clear();
   ++generation_;
@@ -54,6 +56,7 @@ bool HtmlLayout::MergeLink(DisplayElement* element) {
 
 void HtmlLayout::LayOutAll() {
   boxes_.clear();
+  prev_box_.clear();
   lines_.clear();
   for (size_t i = 0; i < elements_.size(); ++i) {
     elements_[i]->set_first_box(-1);
@@ -116,12 +119,20 @@ void HtmlLayout::Flow(size_t index, std::u16string_view text, size_t begin, size
   if (lines_.empty()) NewLine();
   size_t pos = 0;
   while (pos < run.size()) {
-    LayoutLine& line = lines_.back();
+    const LayoutLine& line = lines_.back();
     const bool empty = CurrentLineEmpty();
-    const size_t taken = FitUnits(sums_, run, pos, run.size(),
-                                  geometry_.line_width - line.used_width, empty);
+    size_t taken = FitUnits(sums_, run, pos, run.size(),
+                            geometry_.line_width - line.used_width, empty);
+    if (taken > 0 && pos + taken < run.size() && IsClosingPunctuation(run[pos + taken])) {
+      const size_t earlier = BreakBeforeClosing(run, pos, taken);
+      // A line that holds nothing else keeps what fits: moving the break
+      // would leave it empty.
+      if (earlier > 0 || !empty) taken = earlier;
+    }
     if (taken == 0) {
-      NewLine();
+      // Closing punctuation that fits nowhere on this line takes the line's
+      // last characters down with it.
+      if (empty || !IsClosingPunctuation(run[pos]) || !CarryLineEnd()) NewLine();
       continue;
     }
     LayoutBox box;
@@ -133,7 +144,102 @@ void HtmlLayout::Flow(size_t index, std::u16string_view text, size_t begin, size
     box.colour = colour;
     AddBox(index, box);
     pos += taken;
+    // What is left did not fit, or was held back from ending this line.
+    if (pos < run.size()) NewLine();
   }
+}
+
+std::u16string_view HtmlLayout::FlowedText(uint32_t element) const {
+  const DisplayElement& e = *elements_[element];
+  if (e.type() == ElementType::kText) return static_cast<const TextElement&>(e).text();
+  if (e.type() == ElementType::kLink) return static_cast<const LinkElement&>(e).text();
+  return {};
+}
+
+int64_t HtmlLayout::Width(std::u16string_view text) {
+  font_->Advances(text, &carry_advances_);
+  int64_t width = 0;
+  for (int a : carry_advances_) width += a;
+  return width;
+}
+
+void HtmlLayout::PopBox() {
+  const LayoutBox& box = boxes_.back();
+  const int32_t prev = prev_box_.back();
+  if (prev < 0) {
+    elements_[box.element]->set_first_box(-1);
+  } else {
+    boxes_[prev].next = -1;
+  }
+  last_box_[box.element] = prev;
+  boxes_.pop_back();
+  prev_box_.pop_back();
+}
+
+bool HtmlLayout::CarryLineEnd() {
+  if (lines_.empty() || CurrentLineEmpty()) return false;
+  const uint32_t first = lines_.back().first_box;
+  // The last character of the line that is neither closing punctuation nor
+  // the line's first character: the carry starts there.
+  size_t from_box = boxes_.size();
+  size_t cut = 0;
+  for (size_t i = boxes_.size(); i-- > first && from_box == boxes_.size();) {
+    const LayoutBox& box = boxes_[i];
+    const std::u16string_view text = FlowedText(box.element);
+    if (text.empty()) return false;  // only text and links share a line
+    const size_t lowest = i == first ? box.begin + 1 : box.begin;
+    for (size_t at = box.end; at-- > lowest;) {
+      if (!IsClosingPunctuation(text[at]) && !InsidePair(text, at)) {
+        from_box = i;
+        cut = at;
+        break;
+      }
+    }
+  }
+  if (from_box == boxes_.size()) return false;
+  // The pieces that go down, in order: the end of from_box, then every box
+  // after it. Boxes are taken off the end, so every chain stays in order.
+  struct Piece {
+    uint32_t element, begin, end;  // units [begin, end) of the element's text
+    int32_t height;
+    uint32_t colour;
+  };
+  std::vector<Piece> pieces;
+  for (size_t i = from_box; i < boxes_.size(); ++i) {
+    const LayoutBox& box = boxes_[i];
+    pieces.push_back({box.element, i == from_box ? static_cast<uint32_t>(cut) : box.begin,
+                      box.end, box.height, box.colour});
+  }
+  while (boxes_.size() > from_box + 1) PopBox();
+  if (cut == boxes_.back().begin) {
+    PopBox();
+  } else {
+    LayoutBox& kept = boxes_.back();
+    kept.end = static_cast<uint32_t>(cut);
+    kept.width = static_cast<int32_t>(
+        Width(FlowedText(kept.element).substr(kept.begin, kept.end - kept.begin)));
+  }
+  LayoutLine& line = lines_.back();
+  line.used_width = 0;
+  line.height = 0;
+  for (size_t i = line.first_box; i < boxes_.size(); ++i) {
+    line.used_width = boxes_[i].x + boxes_[i].width;
+    line.height = std::max(line.height, boxes_[i].height);
+  }
+  ++generation_;  // boxes already placed changed
+  NewLine();
+  for (const Piece& piece : pieces) {
+    LayoutBox box;
+    box.x = lines_.back().used_width;
+    box.width = static_cast<int32_t>(
+        Width(FlowedText(piece.element).substr(piece.begin, piece.end - piece.begin)));
+    box.height = piece.height;
+    box.begin = piece.begin;
+    box.end = piece.end;
+    box.colour = piece.colour;
+    AddBox(piece.element, box);
+  }
+  return true;
 }
 
 void HtmlLayout::LayOutBlock(size_t index, int height) {
@@ -177,7 +283,11 @@ void HtmlLayout::LayOutLabelledBlock(size_t index) {
     Measure(block->value);
     size_t pos = 0;
     while (pos < block->value.size() && block->value_lines.size() < max_lines) {
-      const size_t taken = FitUnits(sums_, block->value, pos, block->value.size(), room, true);
+      size_t taken = FitUnits(sums_, block->value, pos, block->value.size(), room, true);
+      if (pos + taken < block->value.size() && IsClosingPunctuation(block->value[pos + taken])) {
+        const size_t earlier = BreakBeforeClosing(block->value, pos, taken);
+        if (earlier > 0) taken = earlier;
+      }
       block->value_lines.emplace_back(pos, pos + taken);
       pos += taken;
     }
@@ -224,6 +334,7 @@ void HtmlLayout::AddBox(size_t index, const LayoutBox& box_in) {
   line.height = std::max(line.height, box.height);
   const int32_t at = static_cast<int32_t>(boxes_.size());
   boxes_.push_back(box);
+  prev_box_.push_back(last_box_[index]);
   if (last_box_[index] < 0) {
     elements_[index]->set_first_box(at);
   } else {

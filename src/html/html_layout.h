@@ -11,6 +11,11 @@
 // follows one with an equal target is appended to it (text and boxes), so a
 // link cut by a chunk end or a FONT change is one focus stop.
 //
+// Closing punctuation never starts a line (see line_breaks.h): a break
+// before it moves back, and a run that begins with it carries the end of
+// the line before down with it (the only change to boxes already placed
+// while appending; it counts as a new generation).
+//
 // Document coordinates are 64-bit: a document of many tall images may be
 // higher than an int can count.
 //
@@ -113,7 +118,8 @@ class HtmlLayout {
   const std::vector<LayoutBox>& boxes() const { return boxes_; }
   const std::vector<LayoutLine>& lines() const { return lines_; }
   // Counts every change that moved or removed boxes already placed (Reset,
-  // SetImage, SetImageDisplay); appending boxes does not count.
+  // SetImage, SetImageDisplay, a carried line end); appending boxes does
+  // not count.
   uint64_t generation() const { return generation_; }
 
   // Document y of a box's top.
@@ -141,6 +147,18 @@ class HtmlLayout {
   void Flow(size_t index, std::u16string_view text, size_t begin, size_t end, int height,
             uint32_t colour);
   // One box across the line, alone on its line.
+  // Moves the end of the current line to a new line, from its last
+  // character that is not closing punctuation, so that the closing
+  // punctuation flowed next does not start a line. False, with nothing
+  // changed, when the line holds other than text and links or no such
+  // character (the line keeps its first one).
+  bool CarryLineEnd();
+  // The text of a text or link element; empty for other kinds.
+  std::u16string_view FlowedText(uint32_t element) const;
+  // Sum of the advances of text.
+  int64_t Width(std::u16string_view text);
+  // Takes the last box off, unlinking it from its element's chain.
+  void PopBox();
   void LayOutBlock(size_t index, int height);
   void LayOutImage(size_t index);
   void LayOutLabelledBlock(size_t index);
@@ -163,12 +181,14 @@ class HtmlLayout {
   std::vector<LayoutBox> boxes_;   // by line, then x
   std::vector<LayoutLine> lines_;  // by y; the last is the current line
   std::vector<int32_t> last_box_;  // per element: its last box, -1 = none
+  std::vector<int32_t> prev_box_;  // per box: the previous box of its element, -1 = none
   bool image_display_ = true;      // images take space
   int placeholder_width_ = kPlaceholderWidth;    // image width before its picture
   int placeholder_height_ = kPlaceholderHeight;  // image height before its picture
   uint64_t generation_ = 0;        // see generation()
   std::vector<int> advances_;      // scratch: advances of the text being measured
   std::vector<int64_t> sums_;      // scratch: prefix sums of advances_
+  std::vector<int> carry_advances_;  // scratch of Width (advances_ may be in use)
 };
 
 }  // namespace html

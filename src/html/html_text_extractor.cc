@@ -31,10 +31,12 @@ void HtmlTextExtractor::CloseLink() {
 
 void HtmlTextExtractor::StartTag(std::string_view name) {
   if (NameBegins(name, "BR") || NameBegins(name, "HR")) out_ += "\r\n";
+  if (cells_.StartTag(name)) out_ += ' ';
 }
 
 void HtmlTextExtractor::EndTag(std::string_view name) {
   if (NameIs(name, "A")) CloseLink();
+  cells_.EndTag(name);
   for (int i = BlockEndBreaks(name); i > 0; --i) out_ += "\r\n";
 }
 

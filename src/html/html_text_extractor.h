@@ -1,6 +1,7 @@
 // Turns HTML into plain text for the clipboard: text runs with references
-// decoded, "\r\n" for BR, HR and the block ends, and each link's target once,
-// in square brackets, after the link's text. Not thread-safe.
+// decoded, "\r\n" for BR, HR and the block ends, a space between the cells
+// of a table row, and each link's target once, in square brackets, after
+// the link's text. Not thread-safe.
 #ifndef QUILL_HTML_HTML_TEXT_EXTRACTOR_H_
 #define QUILL_HTML_HTML_TEXT_EXTRACTOR_H_
 
@@ -9,6 +10,7 @@
 
 #include "html/html_content_handler.h"
 #include "html/html_parser.h"
+#include "html/table_cells.h"
 
 namespace quill {
 namespace html {
@@ -33,6 +35,7 @@ class HtmlTextExtractor final : public HtmlContentHandler {
   HtmlParser parser_;          // tokenizer state and current tag, between chunks
   std::string link_target_;    // UTF-8 HREF of the open link; empty = no link
   bool link_has_text_ = false; // some text was written inside the open link
+  TableCells cells_;           // the space between cells of a row
   std::string out_;            // the text so far, UTF-8
 };
 

@@ -76,6 +76,20 @@ TEST(HtmlBuilderBlockTest, BreaksAndRules) {
   EXPECT_EQ(Build("</span></ul></td>"), "");
 }
 
+TEST(HtmlBuilderBlockTest, CellsOfARowAreSeparatedByASpace) {
+  EXPECT_EQ(Build("<table><tr><td>a</td><td>b</td><th>c</th></tr><tr><td>d</td><TD>e</TD></tr>"
+                  "</table>"),
+            "T\"a\" T\" \" T\"b\" T\" \" T\"c\" | T\"d\" T\" \" T\"e\" | |");
+  // A row without TR tags still separates its cells; THEAD and TDX are no cells.
+  EXPECT_EQ(Build("<table><thead><td>x<td>y</table><td>z<tdx>w"),
+            "T\"x\" T\" \" T\"y\" | T\"z\" T\"w\"");
+  // Chunk ends between the cells change nothing.
+  const std::u16string doc = u"<table><tr><td>甲</td><td>乙</td></tr></table>";
+  for (size_t chunk = 1; chunk < doc.size(); ++chunk) {
+    EXPECT_EQ(BuildChunked(doc, chunk), "T\"\xE7\x94\xB2\" T\" \" T\"\xE4\xB9\x99\" | |") << chunk;
+  }
+}
+
 TEST(HtmlBuilderLinkTest, Links) {
   EXPECT_EQ(Build("<a href=\"http://x/?a=1&amp;b=2\">go</a> on"),
             "L<http://x/?a=1&b=2>\"go\"{u} T\" on\"");

@@ -14,6 +14,12 @@ TEST(HtmlTextExtractorTest, LineEndsFromBreaksAndBlocks) {
             u"a\r\nb\r\nc\r\n\r\nd\r\n\r\n");
 }
 
+TEST(HtmlTextExtractorTest, CellsOfARowAreSeparatedByASpace) {
+  EXPECT_EQ(HtmlToText(u"<table><tr><td>姓名</td><td>电话</td></tr><tr><th>a</th><th>b</th>"
+                       u"</tr></table>"),
+            u"姓名 电话\r\na b\r\n\r\n");
+}
+
 TEST(HtmlTextExtractorTest, TextAndReferences) {
   // A lone LF, a lone CR and CR LF each become one space.
   EXPECT_EQ(HtmlToText(u"one\ntwo\r\nthree\rfour"), u"one two three four");

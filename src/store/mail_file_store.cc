@@ -1,6 +1,8 @@
 #include "store/mail_file_store.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <memory>
 #include <vector>
 
 #include "platform/last_error.h"
@@ -105,14 +107,14 @@ bool MailFileStore::WriteText(const std::string& path, const std::u16string& tex
   return fs_->ReplaceAtomically(path, ByteView(Utf16ToUtf8(text)));
 }
 
-bool MailFileStore::LoadMailFiles(uint32_t mail_id, MailFiles* files) {
+bool MailFileStore::LoadMailFiles(uint32_t mail_id, MailFiles* files, bool with_body) {
   *files = MailFiles();
   if (mail_id == 0) return false;
   files->mail_id = mail_id;
   const std::string dir = MailDir(mail_id);
   std::u16string to, cc, bcc, attachments;
   bool any = false;
-  any |= ReadText(dir + kBodyFile, true, &files->body);
+  if (with_body) any |= ReadText(dir + kBodyFile, true, &files->body);
   any |= ReadText(dir + "brief.txt", false, &files->brief);
   any |= ReadText(dir + "tos.txt", false, &to);
   any |= ReadText(dir + "ccs.txt", false, &cc);
@@ -126,6 +128,26 @@ bool MailFileStore::LoadMailFiles(uint32_t mail_id, MailFiles* files) {
   files->bcc = SplitList(bcc);
   files->attachments = ParseFileAttachmentList(Utf16ToUtf8(attachments));
   return any;
+}
+
+bool MailFileStore::ReadBody(uint32_t mail_id, uint64_t offset, size_t max_units,
+                             std::u16string* out) {
+  out->clear();
+  if (mail_id == 0 || offset > UINT64_MAX / 2) return false;
+  std::unique_ptr<File> file =
+      fs_->OpenRaw(MailDir(mail_id) + kBodyFile, FileSystem::OpenMode::kRead, 0);
+  uint64_t size = 0;
+  if (file == nullptr || !file->Size(&size)) return false;
+  if (offset >= size / 2) return true;
+  const uint64_t units = std::min<uint64_t>(max_units, size / 2 - offset);
+  Bytes bytes(static_cast<size_t>(units * 2));
+  size_t got = 0;
+  if (!file->ReadAt(offset * 2, bytes.data(), bytes.size(), &got)) return false;
+  out->resize(got / 2);
+  for (size_t i = 0; i < out->size(); ++i) {
+    (*out)[i] = static_cast<char16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  }
+  return true;
 }
 
 bool MailFileStore::SaveMailFiles(uint32_t mail_id, const MailFiles& files) {

@@ -48,9 +48,15 @@ class MailFileStore {
   // The mail's directory with its trailing '/'; "" for MailID 0.
   std::string MailDir(uint32_t mail_id) const;
 
-  // Empties files, then reads every file of the mail. True when at least
-  // one file was read (missing files leave their fields empty).
-  bool LoadMailFiles(uint32_t mail_id, MailFiles* files);
+  // Empties files, then reads every file of the mail ("mail.txt" only when
+  // with_body is set). True when at least one file was read (missing files
+  // leave their fields empty).
+  bool LoadMailFiles(uint32_t mail_id, MailFiles* files, bool with_body = true);
+  // Reads at most max_units characters of "mail.txt" from character
+  // `offset` (nothing past its end), so a reader can show the beginning of
+  // a long body without reading all of it. False when the file cannot be
+  // read.
+  bool ReadBody(uint32_t mail_id, uint64_t offset, size_t max_units, std::u16string* out);
   // Replaces every file of the mail. True only when every file was written
   // (the others are written all the same).
   bool SaveMailFiles(uint32_t mail_id, const MailFiles& files);

@@ -89,6 +89,30 @@ TEST_F(MailFileStoreTest, WriteBodyAtAnOffset) {
   EXPECT_EQ(Raw(dir_.path() + "/00/100/mail.txt").size(), 28u);
 }
 
+TEST_F(MailFileStoreTest, ReadBodyReadsAPartOrTheHeadWithoutTheBody) {
+  ASSERT_TRUE(files_.SaveMailFiles(8, Sample()));  // "<p>你好</p>"
+  std::u16string part;
+  ASSERT_TRUE(files_.ReadBody(8, 0, 4, &part));
+  EXPECT_EQ(part, u"<p>\u4f60");
+  ASSERT_TRUE(files_.ReadBody(8, 4, 100, &part));
+  EXPECT_EQ(part, u"\u597d</p>");
+  ASSERT_TRUE(files_.ReadBody(8, 9, 100, &part));  // at or past the end: nothing
+  EXPECT_TRUE(part.empty());
+  ASSERT_TRUE(files_.ReadBody(8, UINT64_MAX / 4, 1, &part));
+  EXPECT_TRUE(part.empty());
+  EXPECT_FALSE(files_.ReadBody(9, 0, 1, &part));  // no such file
+  EXPECT_FALSE(files_.ReadBody(0, 0, 1, &part));
+  // An odd last byte is no character.
+  ASSERT_TRUE(DefaultFileSystem()->ReplaceAtomically(dir_.path() + "/07/7/mail.txt",
+                                                     ByteView(std::string("h\0i\0!", 5))));
+  ASSERT_TRUE(files_.ReadBody(7, 0, 10, &part));
+  EXPECT_EQ(part, u"hi");
+  MailFiles head;
+  ASSERT_TRUE(files_.LoadMailFiles(8, &head, /*with_body=*/false));
+  EXPECT_TRUE(head.body.empty());
+  EXPECT_EQ(head.subject, Sample().subject);
+}
+
 TEST_F(MailFileStoreTest, SaveReportsAnyFailedFile) {
   FaultInjectingFileSystem fault(DefaultFileSystem());
   MailFileStore files(&fault);

@@ -27,10 +27,12 @@
 #include "platform/file_system.h"
 #include "platform/registry_store.h"
 #include "platform/utf.h"
+#include "ui/body_font.h"
 #include "ui/handheld_screen.h"
 #include "ui/handheld_style.h"
 #include "ui/main_window.h"
 #include "ui/new_mail_alert.h"
+#include "ui/reader_screen.h"
 #include "ui/texts.h"
 
 namespace {
@@ -172,6 +174,12 @@ int main(int argc, char** argv) {
   // Headless runs have nobody to hear or see an alert.
   if (QGuiApplication::platformName() != QLatin1String("offscreen")) window_options.alert = &alert;
   window_options.quit = quit;
+  // Without a CJK font there is no reader: "打开邮件" stays disabled.
+  const std::unique_ptr<quill::ui::BodyFont> body_font = quill::ui::BodyFont::Open();
+  if (body_font != nullptr) {
+    window_options.hooks.open_reader =
+        quill::ui::ReaderOpener(app.service(), app.loop(), body_font->text_font());
+  }
   auto window = std::make_unique<quill::ui::MainWindow>(app.service(), window_options);
   window->resize(quill::ui::HandheldSize());
   alert.on_clicked = [&window] {

@@ -1,6 +1,6 @@
 // Command ids of the screens' menus (menu 128 of the main window, its
-// context menu 222, the folder screen's menu 214). Scripts name commands
-// by these numbers.
+// context menu 222, the reader's menu 207, the folder screen's menu 214).
+// Scripts name commands by these numbers.
 #ifndef QUILL_UI_COMMANDS_H_
 #define QUILL_UI_COMMANDS_H_
 
@@ -30,6 +30,15 @@ enum Command : uint32_t {
   kCmdReply = 32794,
   kCmdReplyAll = 32814,
   kCmdForward = 32795,
+  // The reader's menu 207 (besides 32794, 32814, 32795 and 32808).
+  kCmdCloseReader = 32782,
+  kCmdCopyTo = 59434,
+  kCmdCopyCc = 59435,
+  kCmdCopySubject = 59436,
+  kCmdCopyBody = 59437,
+  kCmdPreviousMail = 32836,
+  kCmdNextMail = 32835,
+  kCmdDownloadBody = 32793,
   // The folder screen's menu 214.
   kCmdEnterFolder = 32790,
   kCmdToggleFolderFetch = 32791,

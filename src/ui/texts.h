@@ -55,6 +55,22 @@ inline constexpr char kContextMarkRead[] = "标记已读";
 inline constexpr char kOpenDraft[] = "打开草稿";
 inline constexpr char kDeleteDraft[] = "删除草稿";
 
+// The reader (dialog 202, menu 207).
+inline constexpr char kToLabel[] = "收件人:";       // string 146
+inline constexpr char kCcLabel[] = "抄送:";         // string 147
+inline constexpr char kDateLabel[] = "日期:";
+inline constexpr char kFromLabel[] = "发件人:";
+inline constexpr char kSubjectLabel[] = "主题:";
+inline constexpr char kAttachmentCount[] = "[有%1个附件]";  // string 145
+inline constexpr char kFetchingBody[] = "——内容未取完，读取中——";  // string 142
+inline constexpr char kCopyTo[] = "复制收件人";
+inline constexpr char kCopyCc[] = "复制抄送人";
+inline constexpr char kCopySubject[] = "复制主题";
+inline constexpr char kCopyBody[] = "复制正文";
+inline constexpr char kPreviousMail[] = "上一封";
+inline constexpr char kNextMail[] = "下一封";
+inline constexpr char kDownloadBody[] = "下载全部正文";
+
 // The exit confirmation (dialog 225).
 inline constexpr char kConfirmExit[] = "确认退出";
 inline constexpr char kMinimise[] = "最小化";

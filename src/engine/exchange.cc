@@ -184,13 +184,16 @@ void Exchange::KeepConnection() {
   }
 }
 
-// Deletes the partial file unless it was completed or the target keeps it.
+// The partial file of a download: deleted with its version file when the
+// download ends, unless it completed, Keep was called or the target keeps it.
 class PartialFile {
  public:
   explicit PartialFile(const DownloadTarget& target) : target_(target), kept_(target.keep_partial) {}
   ~PartialFile() {
     file_.reset();
-    if (!kept_) target_.fs->Delete(target_.partial_path);
+    if (kept_) return;
+    target_.fs->Delete(target_.partial_path);
+    if (!target_.version_path.empty()) target_.fs->Delete(target_.version_path);
   }
   bool Open() {
     file_ = target_.fs->Open(target_.partial_path, FileSystem::OpenMode::kCreate, 0600);
@@ -199,22 +202,28 @@ class PartialFile {
   bool Write(uint64_t offset, const Bytes& piece) {
     return file_->WriteAt(offset, piece.data(), piece.size());
   }
-  // Sync, close and rename; the file is kept from then on.
-  bool Complete() {
+  // Drops every byte held (the file changed on the gateway).
+  bool Restart() { return file_->Truncate(0); }
+  // Sync, close and rename to final_path; the file is kept from then on.
+  bool Complete(const std::string& final_path) {
     const bool synced = file_->Sync();
     file_.reset();
     if (!synced) return false;
-    if (!target_.final_path.empty() && !target_.fs->Rename(target_.partial_path, target_.final_path)) {
+    if (!final_path.empty() && !target_.fs->Rename(target_.partial_path, final_path)) {
       return false;
     }
     kept_ = true;
+    if (!target_.version_path.empty()) target_.fs->Delete(target_.version_path);
     return true;
   }
+  // The download stopped for a passing reason: a resumable target keeps
+  // what it holds.
+  void KeepIfResumable() { kept_ = kept_ || target_.resumable; }
 
  private:
   const DownloadTarget& target_;
   std::unique_ptr<File> file_;  // open while the download runs
-  bool kept_;                   // completed, or kept by the target: not deleted
+  bool kept_;                   // completed, kept, or kept by the target: not deleted
 };
 
 }  // namespace
@@ -241,6 +250,10 @@ ExchangeOutcome RunExchange(const ExchangeContext& context, const ExchangeReques
   return ExchangeOutcome::kDelivered;
 }
 
+std::string ChunkedDownloadCommand::FinalPath(const DownloadTarget& target) const {
+  return target.final_path;
+}
+
 ExchangeOutcome RunChunkedDownload(const ExchangeContext& context, ChunkedDownloadCommand* command,
                                    const DownloadTarget& target, JobReporter* reporter) {
   const ExchangeRequest request;  // session mode
@@ -249,47 +262,95 @@ ExchangeOutcome RunChunkedDownload(const ExchangeContext& context, ChunkedDownlo
   if (opened != ExchangeOutcome::kDelivered) return opened;
   PartialFile file(target);
   if (!file.Open()) return exchange.Fail(GetLastError(), target.file_step, false);
+  // The answer contradicts the bytes held: the file goes, and the report is
+  // the command's message for it, else a decode failure.
+  auto contradicted = [&](std::unique_ptr<JobResult> message) {
+    if (message == nullptr) return exchange.Fail(kHttpErrorInvalidResponse, kStepDecodeBody, false);
+    exchange.KeepConnection();
+    reporter->SendData(std::move(message));
+    return ExchangeOutcome::kDelivered;
+  };
   uint64_t offset = target.start_offset;
+  bool total_known = target.total_known;
+  uint64_t total = target.known_total;
+  int restarts = 0;
   for (;;) {
-    if (!reporter->ShouldContinue()) return ExchangeOutcome::kCancelled;
+    if (!reporter->ShouldContinue()) {
+      file.KeepIfResumable();
+      return ExchangeOutcome::kCancelled;
+    }
     Bytes response;
     auto encode = [command, offset](protocol::WireMessage* m) {
       return command->EncodeChunk(offset, m);
     };
-    if (!exchange.Post(command->RequestPath(), encode, &response)) return ExchangeOutcome::kFailed;
+    if (!exchange.Post(command->RequestPath(), encode, &response)) {
+      file.KeepIfResumable();
+      return ExchangeOutcome::kFailed;
+    }
     protocol::WireMessage message;
     bool session_error = false;
     ChunkReply reply;
     if (!exchange.Unwrap(&response, &message, &session_error) ||
         (!session_error && !command->DecodeChunk(message, &reply))) {
+      file.KeepIfResumable();
       return exchange.Fail(kHttpErrorInvalidResponse, kStepDecodeBody, false);
     }
-    if (session_error || reply.result != 0) {
+    if (session_error) {
+      file.KeepIfResumable();
       exchange.KeepConnection();
-      std::unique_ptr<JobResult> refusal = session_error
-                                               ? std::make_unique<SessionKeyErrorResult>()
-                                               : std::move(reply.message);
-      reporter->SendData(std::move(refusal));
+      reporter->SendData(std::make_unique<SessionKeyErrorResult>());
       return ExchangeOutcome::kDelivered;
     }
-    // A piece must move the offset forward and stay within the total, or
-    // the download could loop or grow without end.
-    if (reply.total > target.max_total || reply.total < offset ||
-        reply.piece.size() > reply.total - offset ||
-        (reply.piece.empty() && offset != reply.total)) {
-      return exchange.Fail(kHttpErrorInvalidResponse, kStepDecodeBody, false);
-    }
-    if (!reply.piece.empty() && !file.Write(offset, reply.piece)) {
-      return exchange.Fail(GetLastError(), target.file_step, false);
-    }
-    offset += reply.piece.size();
-    if (offset == reply.total) {
-      if (!file.Complete()) return exchange.Fail(GetLastError(), target.file_step, false);
+    if (reply.result != 0) {
       exchange.KeepConnection();
-      reporter->SendData(command->Finished(reply.total));
+      reporter->SendData(std::move(reply.message));
       return ExchangeOutcome::kDelivered;
     }
-    reporter->SendPercent(command->Progress(offset, reply.total));
+    if (reply.kind == ChunkReply::Kind::kRestart) {
+      if (restarts++ >= target.max_restarts) return contradicted(std::move(reply.message));
+      if (!file.Restart()) return exchange.Fail(GetLastError(), target.file_step, false);
+      offset = 0;
+      total_known = false;
+      continue;
+    }
+    if (reply.has_total) {
+      // A total must stay what it was and hold what is held already.
+      if (reply.total > target.max_total || reply.total < offset ||
+          (total_known && reply.kind == ChunkReply::Kind::kPiece && reply.total != total)) {
+        return contradicted(nullptr);
+      }
+      total = reply.total;
+      total_known = true;
+    }
+    if (reply.kind == ChunkReply::Kind::kAtEnd) {
+      if (!total_known || offset != total) return contradicted(std::move(reply.message));
+    } else {
+      // A piece must start at the bytes held, move the offset forward and
+      // stay within the total, or the download could loop or grow without end.
+      if (reply.has_offset && reply.offset != offset) {
+        if (target.offset_step == 0) return contradicted(nullptr);
+        return exchange.Fail(kHttpErrorInvalidResponse, target.offset_step, false);
+      }
+      if (!reply.has_total || reply.piece.size() > total - offset ||
+          (reply.piece.empty() && offset != total)) {
+        return contradicted(nullptr);
+      }
+      if (!reply.piece.empty() && !file.Write(offset, reply.piece)) {
+        return exchange.Fail(GetLastError(), target.file_step, false);
+      }
+      offset += reply.piece.size();
+    }
+    if (offset == total) {
+      if (!file.Complete(command->FinalPath(target))) {
+        return exchange.Fail(GetLastError(), target.file_step, false);
+      }
+      exchange.KeepConnection();
+      reporter->SendData(command->Finished(total));
+      return ExchangeOutcome::kDelivered;
+    }
+    if (std::unique_ptr<JobResult> progress = command->Progress(offset, total)) {
+      reporter->SendPercent(std::move(progress));
+    }
   }
 }
 

@@ -108,17 +108,52 @@ ExchangeOutcome RunExchange(const ExchangeContext& context, const ExchangeReques
 // current offset. The bytes go into a partial file at that offset. While the
 // offset is below the total, WM_CMD_DATA_PERCENT reports progress; at the
 // total the file is synced, closed and (when a final path is given) renamed,
-// then WM_CMD_DATA_COME reports the end. A decoded chunk whose result is
-// not 0 ends the download with WM_CMD_DATA_COME carrying that result. On
-// every failure, refusal and cancellation the partial file is deleted,
-// unless the target keeps it for the caller to resume from.
+// then WM_CMD_DATA_COME reports the end. So a file at the final path is
+// always complete. A decoded chunk whose result is not 0 ends the download
+// with WM_CMD_DATA_COME carrying that result.
+//
+// What becomes of the partial file when the download does not complete:
+// a refusal (a result not 0), an answer that contradicts the bytes held
+// (a piece at another offset, a total below them, a piece past the total
+// or of nothing before it, an end before the total) and a failed write
+// delete it, with the version file. Transport failures, an expired session
+// and a cancel delete it too, unless the target is resumable: then it stays
+// for the next attempt to continue. A target that keeps its partial file
+// leaves it as it is whatever happens, for its caller to manage.
+
+struct DownloadTarget {
+  FileSystem* fs = nullptr;     // required
+  std::string partial_path;     // written while the download runs
+  std::string final_path;       // renamed to at the end; empty: keep partial_path
+  std::string version_path;     // deleted with the partial file and at the end; empty: none
+  uint64_t start_offset = 0;    // bytes of partial_path already held (resume)
+  bool total_known = false;     // an earlier attempt learnt the total:
+  uint64_t known_total = 0;     //   a kAtEnd that comes first is checked against it
+  uint64_t max_total = UINT64_MAX;  // a larger announced total is refused
+  bool resumable = false;       // transport failures and cancels keep the partial file
+  int max_restarts = 0;         // kRestart answers followed; one more ends the download
+  uint32_t file_step = 0;       // the job's step code for a failed file operation
+  uint32_t offset_step = 0;     // the job's step for a piece at another offset; 0: decode
+  bool keep_partial = false;    // a download that did not complete leaves partial_path as it is
+};
 
 // One decoded chunk response.
 struct ChunkReply {
-  int32_t result = 0;   // 0: a piece follows
+  enum class Kind {
+    kPiece,    // `piece` follows (at `offset` when has_offset)
+    kAtEnd,    // the gateway has nothing more: done when every byte is held
+    kRestart,  // the file changed on the gateway: start again from offset 0
+  };
+  int32_t result = 0;   // not 0: refused, `message` is reported
+  Kind kind = Kind::kPiece;
+  bool has_total = true;  // kAtEnd may come without a total
   uint64_t total = 0;   // size of the whole file
+  bool has_offset = false;
+  uint64_t offset = 0;  // where the piece starts, as the gateway says
   Bytes piece;          // the bytes at the requested offset
-  std::unique_ptr<JobResult> message;  // what WM_CMD_DATA_COME carries for a refusal
+  // What WM_CMD_DATA_COME carries for a refusal, and for a kAtEnd before
+  // the total or a kRestart beyond max_restarts (null: a decode failure).
+  std::unique_ptr<JobResult> message;
 };
 
 class ChunkedDownloadCommand {
@@ -129,21 +164,14 @@ class ChunkedDownloadCommand {
   virtual bool EncodeChunk(uint64_t offset, protocol::WireMessage* request) = 0;
   // False when the response does not decode.
   virtual bool DecodeChunk(const protocol::WireMessage& response, ChunkReply* reply) = 0;
-  // The progress report (WM_CMD_DATA_PERCENT) after a piece.
+  // The progress report (WM_CMD_DATA_PERCENT) after a piece; null: none.
   virtual std::unique_ptr<JobResult> Progress(uint64_t offset, uint64_t total) = 0;
   // The end report (WM_CMD_DATA_COME) once the file is complete.
   virtual std::unique_ptr<JobResult> Finished(uint64_t total) = 0;
+  // Where the complete file goes; by default the target's final path.
+  virtual std::string FinalPath(const DownloadTarget& target) const;
 };
 
-struct DownloadTarget {
-  FileSystem* fs = nullptr;     // required
-  std::string partial_path;     // written while the download runs
-  std::string final_path;       // renamed to at the end; empty: keep partial_path
-  uint64_t start_offset = 0;    // bytes of partial_path already held (resume)
-  uint64_t max_total = UINT64_MAX;  // a larger announced total is refused
-  uint32_t file_step = 0;       // the job's step code for a failed file operation
-  bool keep_partial = false;    // a download that did not complete leaves partial_path as it is
-};
 
 // Session mode only: the context's session key and ticket seal every chunk.
 ExchangeOutcome RunChunkedDownload(const ExchangeContext& context, ChunkedDownloadCommand* command,

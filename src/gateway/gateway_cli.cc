@@ -41,6 +41,10 @@ bool ParseGatewayCommandLine(const std::vector<std::string>& args, GatewayComman
       positional.push_back(a);
       continue;
     }
+    if (a == "--allow-remote-images") {
+      out->options.allow_remote_images = true;
+      continue;
+    }
     if (i + 1 >= args.size()) {
       *error = a + " needs a value";
       return false;

@@ -2,6 +2,7 @@
 //
 //   quillpost-gateway --state DIR [--host H] [--port N] [--min-version V]
 //                     [--session-seconds S] [--fault COMMAND=MODE[:ARG]]...
+//                     [--allow-remote-images]
 //   quillpost-gateway --state DIR add-account NAME PASSWORD --uin N
 //                     [--address A] [--nickname TEXT]
 //

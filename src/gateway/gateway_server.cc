@@ -55,11 +55,14 @@ GatewayServer::GatewayServer(GatewayOptions options, FileSystem* fs)
     : options_(std::move(options)),
       fs_(fs),
       sessions_(options_.session_lifetime),
-      mailboxes_(fs, options_.state_dir) {
+      mailboxes_(fs, options_.state_dir),
+      contents_(fs) {
   // One line per session command.
   Register(std::make_unique<SyncCommand>(&mailboxes_));
   Register(std::make_unique<BriefCommand>(&mailboxes_));
   Register(std::make_unique<BodyCommand>(&mailboxes_));
+  Register(std::make_unique<AttachCommand>(&mailboxes_, &contents_));
+  Register(std::make_unique<ImageCommand>(&mailboxes_, &contents_, options_.allow_remote_images));
 }
 
 void GatewayServer::Register(std::unique_ptr<SessionCommand> command) {

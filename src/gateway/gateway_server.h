@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "gateway/account_book.h"
+#include "gateway/attach_command.h"
 #include "gateway/auth_service.h"
 #include "gateway/client_config.h"
 #include "gateway/fault_plan.h"
@@ -65,6 +66,9 @@ struct GatewayOptions {
   // closed after keep_alive_seconds and give their thread back.
   size_t threads = 32;
   int keep_alive_seconds = 5;
+  // Fetch the http: and https: images a mail refers to for the client;
+  // off, they are refused (tracking pixels tell a sender the mail was read).
+  bool allow_remote_images = false;
 };
 
 // Paths inside a state directory.
@@ -80,7 +84,7 @@ class GatewayServer {
   GatewayServer& operator=(const GatewayServer&) = delete;
 
   // Adds a session command, or replaces a built-in one (sync,
-  // getmailbrief, getmailbody); only before Start. Returns the command
+  // getmailbrief, getmailbody, getmailattach, getmailimg); only before Start. Returns the command
   // replaced (null when there was none), so a test can wrap a built-in.
   std::unique_ptr<SessionCommand> AddSessionCommand(const std::string& name,
                                                     std::unique_ptr<SessionCommand> command);
@@ -129,6 +133,7 @@ class GatewayServer {
   FaultPlan faults_;
   std::unique_ptr<AuthService> auth_;  // made in LoadState
   MailboxSet mailboxes_;            // the accounts' Maildirs
+  MailContentCache contents_;       // parts of the mails served last
   std::map<std::string, std::unique_ptr<SessionCommand>> commands_;  // fixed while serving
   ClientConfig client_config_;      // written in Start
   int port_ = 0;                    // bound port

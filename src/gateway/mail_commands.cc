@@ -23,8 +23,18 @@ constexpr int32_t kBriefListBytes = 10000;
 constexpr uint8_t kZero64[8] = {};
 
 
-// The end of a slice of `text` from `start`: at most `max_units` units and
-// `max_bytes` UTF-8 bytes, never splitting a surrogate pair.
+int32_t BodyVersion(const std::string& body_utf8) {
+  // The client keeps the version in 16 bits.
+  const int32_t v = ContentVersion(ByteView(body_utf8)) & 0x7FFF;
+  return v == 0 ? 1 : v;
+}
+
+bool PutAddress(TagCodec* c, const MailAddress& a) {
+  return PutText(c, 1, a.address, kMaxNameBytes) && PutText(c, 2, a.name, kMaxNameBytes);
+}
+
+}  // namespace
+
 size_t SliceEnd(const std::u16string& text, size_t start, size_t max_units, size_t max_bytes) {
   size_t i = start, bytes = 0;
   while (i < text.size()) {
@@ -39,19 +49,22 @@ size_t SliceEnd(const std::u16string& text, size_t start, size_t max_units, size
   return i;
 }
 
-int32_t BodyVersion(const std::string& body_utf8) {
-  const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(body_utf8.data()),
-                          static_cast<uInt>(body_utf8.size()));
-  // The client keeps the version in 16 bits.
-  const int32_t v = static_cast<int32_t>(crc & 0x7FFF);
+bool SplitsPair(const std::u16string& text, size_t start) {
+  return start > 0 && start < text.size() && IsLowSurrogate(text[start]) &&
+         IsHighSurrogate(text[start - 1]);
+}
+
+int32_t ContentVersion(ByteView content) {
+  uLong crc = crc32(0, nullptr, 0);
+  // zlib takes at most 4 GB a call.
+  for (size_t done = 0; done < content.size;) {
+    const uInt n = static_cast<uInt>(std::min<size_t>(content.size - done, 1u << 30));
+    crc = crc32(crc, content.data + done, n);
+    done += n;
+  }
+  const int32_t v = static_cast<int32_t>(crc & 0x7FFFFFFF);
   return v == 0 ? 1 : v;
 }
-
-bool PutAddress(TagCodec* c, const MailAddress& a) {
-  return PutText(c, 1, a.address, kMaxNameBytes) && PutText(c, 2, a.name, kMaxNameBytes);
-}
-
-}  // namespace
 
 bool PutText(TagCodec* c, uint32_t tag, const std::string& text, size_t max) {
   return c->PutBytes(tag, ByteView(CutUtf8(text, max))) == CodecOk;
@@ -155,8 +168,7 @@ bool BodyCommand::Answer(const GatewaySession& session, const protocol::WireMess
     start = 0;
   }
   if (start > body.size()) start = body.size();
-  if (start > 0 && start < body.size() && IsLowSurrogate(body[start]) &&
-      IsHighSurrogate(body[start - 1])) {
+  if (SplitsPair(body, start)) {
     return AnswerResult(type(), kMailResultBadRequest, response);  // inside a pair
   }
   const size_t end = SliceEnd(body, start, body.size(), kBodySliceBytes);

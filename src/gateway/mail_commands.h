@@ -39,6 +39,14 @@ constexpr size_t kBodySliceBytes = 18000;
 constexpr size_t kMaxSubjectBytes = 512;
 constexpr size_t kMaxNameBytes = 128;
 
+// The end of a slice of `text` from `start`: at most `max_units` units and
+// `max_bytes` UTF-8 bytes, never splitting a surrogate pair.
+size_t SliceEnd(const std::u16string& text, size_t start, size_t max_units, size_t max_bytes);
+// Whether `start` falls between the two units of a surrogate pair.
+bool SplitsPair(const std::u16string& text, size_t start);
+// A version number of content: a checksum, positive, never 0.
+int32_t ContentVersion(ByteView content);
+
 // A text field cut to `max` bytes at a UTF-8 boundary.
 bool PutText(protocol::TagCodec* c, uint32_t tag, const std::string& text, size_t max);
 // A response holding only its result.

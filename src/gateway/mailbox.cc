@@ -301,6 +301,11 @@ bool Mailbox::FindMail(uint32_t server_id, MailboxMail* out) const {
   return true;
 }
 
+std::string Mailbox::MessageFile(uint32_t server_id) const {
+  MailboxMail mail;
+  return FindMail(server_id, &mail) ? maildir_ + "/" + mail.path : std::string();
+}
+
 bool Mailbox::ReadMail(uint32_t server_id, ParsedMail* out) const {
   MailboxMail mail;
   if (!FindMail(server_id, &mail)) return false;

@@ -116,6 +116,8 @@ class Mailbox {
   bool FindMail(uint32_t server_id, MailboxMail* out) const;
   // The parsed file of a mail; false when the mail or its file is gone.
   bool ReadMail(uint32_t server_id, ParsedMail* out) const;
+  // The path of a mail's message file; "" when the mail is unknown.
+  std::string MessageFile(uint32_t server_id) const;
 
   // The head of a mail, parsed once and then kept. When the file cannot be
   // read, false, with the dates still filled (from the file name, else the

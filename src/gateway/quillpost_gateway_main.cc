@@ -95,6 +95,7 @@ int main(int argc, char** argv) {
     std::cerr << "quillpost-gateway: " << error << "\n"
               << "usage: quillpost-gateway --state DIR [--host H] [--port N] [--min-version V]\n"
               << "                         [--session-seconds S] [--fault COMMAND=MODE[:ARG]]...\n"
+              << "                         [--allow-remote-images]\n"
               << "       quillpost-gateway --state DIR add-account NAME PASSWORD --uin N\n"
               << "                         [--address A] [--nickname TEXT]\n";
     return kGatewayExitUsage;

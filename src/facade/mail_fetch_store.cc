@@ -8,8 +8,19 @@ namespace quill {
 namespace facade {
 namespace {
 
+// A text from the service as one line: the per-mail files keep one entry
+// per line, so a CR, LF, NUL or other control character in a name would
+// split it or inject an entry. Each becomes a space.
+std::u16string OneLine(const std::string& utf8) {
+  std::u16string text = Utf8ToUtf16(utf8);
+  for (char16_t& c : text) {
+    if (c < 0x20 || c == 0x7F) c = u' ';
+  }
+  return text;
+}
+
 std::u16string Display(const commands::BriefAddress& a) {
-  return u"\"" + Utf8ToUtf16(a.name) + u"\"<" + Utf8ToUtf16(a.address) + u">";
+  return u"\"" + OneLine(a.name) + u"\"<" + OneLine(a.address) + u">";
 }
 
 std::vector<std::u16string> Displays(const std::vector<commands::BriefAddress>& list) {
@@ -32,7 +43,7 @@ bool StoreBrief(store::AccountStore* store, uint32_t mail_id, const commands::Br
   store::MailStore* mails = store->mails();
   store::MailRecord record;
   if (!mails->ReadMail(mail_id, &record)) return false;
-  record.subject = Utf8ToUtf16(brief.subject);
+  record.subject = OneLine(brief.subject);
   record.sender = Display(brief.sender);
   record.MarkTextsChanged();
   record.set_to_count(Clamp16(brief.to_total));
@@ -47,7 +58,7 @@ bool StoreBrief(store::AccountStore* store, uint32_t mail_id, const commands::Br
   files.attachments.clear();
   for (const auto& a : brief.attachments) {
     files.attachments.push_back(store::AttachmentEntry{
-        Utf8ToUtf16(a.name), static_cast<uint64_t>(a.size < 0 ? 0 : a.size),
+        OneLine(a.name), static_cast<uint64_t>(a.size < 0 ? 0 : a.size),
         static_cast<uint32_t>(a.kind)});
   }
   std::vector<std::u16string> addresses = files.to;

@@ -10,7 +10,9 @@ MailService::MailService(MessageLoop* loop, MailServiceOptions options)
       login_(&core_),
       sync_(&core_, &login_),
       fetch_(&core_, &sync_),
-      connect_(&core_) {}
+      connect_(&core_),
+      attach_(&core_, &sync_),
+      image_(&core_) {}
 
 MailService::~MailService() {
   // The jobs' last ends arrive here, while every unit still lives.

@@ -20,10 +20,12 @@
 #include <string>
 
 #include "commands/login_host.h"
+#include "facade/attachment_operation.h"
 #include "facade/connect_operation.h"
 #include "facade/facade_core.h"
 #include "facade/login_operation.h"
 #include "facade/mail_fetch_operation.h"
+#include "facade/mail_image_operation.h"
 #include "facade/sync_operation.h"
 #include "platform/message_loop.h"
 
@@ -39,6 +41,8 @@ class MailService {
   using FetchDoneHandler = std::function<void(const FetchOutcome&)>;
   using CountHandler = std::function<void(int count)>;
   using SignalHandler = std::function<void()>;
+  using AttachDoneHandler = std::function<void(const AttachOutcome&)>;
+  using MailImgDoneHandler = std::function<void(const MailImageOutcome&)>;
 
   // loop must outlive the service; the calling thread is its UI thread.
   MailService(MessageLoop* loop, MailServiceOptions options);
@@ -74,6 +78,31 @@ class MailService {
     return fetch_.DoGetMailBody(mail_id, offset, version);
   }
 
+  // An attachment of a mail the service holds (see attachment_operation.h):
+  // downloaded into target_path (.temp and .version beside it while it
+  // runs; one download at a time, progress and end by AttachDownloadDone),
+  // its picture preview scaled to width x height (AttachPicDone), or a slice
+  // of its text in UTF-16 units (AttachTextDone). False when refused or
+  // nothing was started or queued.
+  bool DoDownloadMailAttach(uint32_t server_id, std::u16string name, uint32_t number,
+                            std::string target_path) {
+    return attach_.DoDownloadMailAttach(server_id, std::move(name), number, std::move(target_path));
+  }
+  bool CancelDownloadMailAttach() { return attach_.CancelDownload(); }
+  bool DoGetMailAttachPic(uint32_t server_id, std::u16string name, uint32_t number, int32_t width,
+                          int32_t height) {
+    return attach_.DoGetMailAttachPic(server_id, std::move(name), number, width, height);
+  }
+  bool DoGetMailAttachText(uint32_t server_id, std::u16string name, uint32_t number,
+                           int32_t offset, int32_t length) {
+    return attach_.DoGetMailAttachText(server_id, std::move(name), number, offset, length);
+  }
+  // An image the body of mail_id refers to, cached in the mail's directory
+  // (MailImgDone); one image job at a time, the others wait in order.
+  bool DoMailGetImg(uint32_t mail_id, std::u16string url, uint32_t width, uint32_t height) {
+    return image_.DoMailGetImg(mail_id, std::move(url), width, height);
+  }
+
   // Brings up the connection of a destination on a worker; false when the
   // job could not be queued. A started dial ends with one ConnectDone.
   bool DoConnect(int destination) { return connect_.DoConnect(destination); }
@@ -100,6 +129,14 @@ class MailService {
   void UnsubscribeBriefDone(int id) { fetch_.brief_done().Unsubscribe(id); }
   int SubscribeBodyDone(FetchDoneHandler h) { return fetch_.body_done().Subscribe(std::move(h)); }
   void UnsubscribeBodyDone(int id) { fetch_.body_done().Unsubscribe(id); }
+  int SubscribeAttachDownloadDone(AttachDoneHandler h) { return attach_.download_done().Subscribe(std::move(h)); }
+  void UnsubscribeAttachDownloadDone(int id) { attach_.download_done().Unsubscribe(id); }
+  int SubscribeAttachPicDone(AttachDoneHandler h) { return attach_.picture_done().Subscribe(std::move(h)); }
+  void UnsubscribeAttachPicDone(int id) { attach_.picture_done().Unsubscribe(id); }
+  int SubscribeAttachTextDone(AttachDoneHandler h) { return attach_.text_done().Subscribe(std::move(h)); }
+  void UnsubscribeAttachTextDone(int id) { attach_.text_done().Unsubscribe(id); }
+  int SubscribeMailImgDone(MailImgDoneHandler h) { return image_.done().Subscribe(std::move(h)); }
+  void UnsubscribeMailImgDone(int id) { image_.done().Unsubscribe(id); }
   // The network type a DoConnect reached (kNetNone: none).
   int SubscribeConnectDone(std::function<void(engine::NetworkType)> h) {
     return connect_.done().Subscribe(std::move(h));
@@ -145,6 +182,8 @@ class MailService {
   SyncOperation sync_;
   MailFetchOperation fetch_;
   ConnectOperation connect_;
+  AttachmentOperation attach_;
+  MailImageOperation image_;
 };
 
 }  // namespace facade

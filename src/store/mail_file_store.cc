@@ -5,6 +5,8 @@
 #include <memory>
 #include <vector>
 
+#include "platform/crypto.h"
+#include "platform/hex.h"
 #include "platform/last_error.h"
 #include "platform/utf.h"
 
@@ -189,12 +191,28 @@ bool MailFileStore::IsSafeFileName(const std::u16string& name) {
   return true;
 }
 
+std::string MailFileStore::SafeFileName(const std::u16string& name) {
+  std::u16string safe = name;
+  for (char16_t& c : safe) {
+    if (c < 0x20 || c == 0x7F || c == u'/' || c == u'\\') c = u'_';
+  }
+  std::string utf8 = Utf16ToUtf8(safe);
+  if (safe == name && utf8.size() <= kMaxSafeNameBytes) return utf8;
+  // Changed or cut: a digest of the whole name keeps names apart that now
+  // read the same.
+  uint8_t digest[16];
+  crypto::Md5(ByteView(Utf16ToUtf8(name)), digest);
+  return std::string(CutUtf8(utf8, kMaxSafeNameBytes)) + "~" + HexEncode(ByteView(digest, 4));
+}
+
 std::string MailFileStore::AttachmentPath(uint32_t mail_id, uint32_t server_id,
                                           const std::u16string& name) const {
-  if (mail_id == 0 || !IsSafeFileName(name)) return std::string();
-  // The ServerID as the device's 32-bit "%ld" prints it.
+  if (mail_id == 0 || name.empty()) return std::string();
+  // The ServerID as the device's 32-bit "%ld" prints it. With it in front
+  // the name is never "." or "..".
   const int32_t printed = static_cast<int32_t>(server_id);
-  return MailDir(mail_id) + kAttachmentsDir + "/" + std::to_string(printed) + "_" + Utf16ToUtf8(name);
+  return MailDir(mail_id) + kAttachmentsDir + "/" + std::to_string(printed) + "_" +
+         SafeFileName(name);
 }
 
 }  // namespace store

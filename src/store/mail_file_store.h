@@ -64,10 +64,19 @@ class MailFileStore {
   // it. Refused when offset is past the current end.
   bool WriteBody(uint32_t mail_id, const std::u16string& text, uint64_t offset);
   bool SaveSendKey(uint32_t mail_id, const std::u16string& key);
-  // "<mail dir>Attachments/<ServerID>_<name>"; "" when the name is empty,
-  // ".." or ".", or holds a separator, NUL or a control character.
+  // Names from the service are cut to this many bytes in file names.
+  static constexpr size_t kMaxSafeNameBytes = 200;
+
+  // "<mail dir>Attachments/<ServerID>_<safe name>"; "" for MailID 0 or an
+  // empty name.
   std::string AttachmentPath(uint32_t mail_id, uint32_t server_id, const std::u16string& name) const;
+  // Whether a name can be a file name as it is: not empty, "." or "..", and
+  // without a separator, NUL or control character.
   static bool IsSafeFileName(const std::u16string& name);
+  // The name as one file name (UTF-8): separators and control characters
+  // become '_'; a name that changed, or was cut to kMaxSafeNameBytes, ends
+  // in "~" and 8 hex digits of a digest of the whole name.
+  static std::string SafeFileName(const std::u16string& name);
 
   // Deletes every file of the mail's directory and of its "Attachments"
   // directory; the directories stay. Stops at the first file that cannot be

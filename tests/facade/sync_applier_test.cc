@@ -185,6 +185,34 @@ TEST_F(SyncApplierTest, EmbeddedBriefsLandAndNeverCutAHeldBody) {
   EXPECT_EQ(files.body, u"brief");
 }
 
+TEST_F(SyncApplierTest, BriefTextsWithLineBreaksStayOneEntryEach) {
+  Apply({AddMail(5, 1, 1, "x")}, 1);
+  store::MailStore* mails = store_.mails();
+  const uint32_t id = mails->FindByServerID(5);
+  // A hostile service hides entries behind CR LF and NUL in names.
+  commands::BriefResponse brief;
+  brief.head.result = 0;
+  brief.server_id = 5;
+  brief.subject = "s\r\nX-Injected";
+  brief.to = {{"a@x\nb@y", "A\r\n\"B\"<b@y>"}, {"c@x", "C"}};
+  brief.to_total = 2;
+  brief.attachments = {{"a.txt\r\n7?0?evil.exe", 5, 0},
+                       {std::string("n\0ul", 4), 6, 0}};
+  brief.attachment_total = 2;
+  ASSERT_TRUE(StoreBrief(&store_, id, brief));
+  store::MailFiles files;
+  ASSERT_TRUE(mails->files()->LoadMailFiles(id, &files));
+  ASSERT_EQ(files.attachments.size(), 2u);
+  EXPECT_EQ(files.attachments[0].name, u"a.txt  7?0?evil.exe");
+  EXPECT_EQ(files.attachments[0].size, 5u);
+  EXPECT_EQ(files.attachments[1].name, u"n ul");
+  ASSERT_EQ(files.to.size(), 2u);
+  EXPECT_EQ(files.to[0], u"\"A  \"B\"<b@y>\"<a@x b@y>");
+  store::MailRecord m;
+  ASSERT_TRUE(mails->ReadMail(id, &m));
+  EXPECT_EQ(m.subject, u"s  X-Injected");
+}
+
 TEST_F(SyncApplierTest, BodySlicesLandOnlyWhereTheHeldTextEnds) {
   Apply({AddMail(5, 1, 1, "long")}, 1);
   store::MailStore* mails = store_.mails();

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "platform/fault_file_system.h"
 #include "store/account_store.h"
 #include "store/attachment_limits.h"
@@ -134,10 +136,22 @@ TEST_F(MailFileStoreTest, SaveReportsAnyFailedFile) {
 TEST_F(MailFileStoreTest, AttachmentNamesStayInTheMailDirectory) {
   EXPECT_EQ(files_.AttachmentPath(12, 77, u"a.txt"), dir_.path() + "/12/12/Attachments/77_a.txt");
   EXPECT_EQ(files_.AttachmentPath(12, 0x80000000u, u"a"), dir_.path() + "/12/12/Attachments/-2147483648_a");
-  for (const char16_t* bad : {u"", u".", u"..", u"../x", u"a/b", u"a\\b", u"a\nb"}) {
-    EXPECT_EQ(files_.AttachmentPath(12, 77, bad), "") << std::string(bad, bad + 1).size();
+  // Hostile names become one file name inside Attachments/, each its own.
+  const std::string dir = dir_.path() + "/12/12/Attachments/";
+  std::set<std::string> seen;
+  for (const std::u16string& bad :
+       {std::u16string(u"."), std::u16string(u".."), std::u16string(u"../x"), std::u16string(u"a/b"),
+        std::u16string(u"a\\b"), std::u16string(u"a\nb"), std::u16string(u"a\r\nb"),
+        std::u16string(u"a_b"), std::u16string(u"a\0b", 3), std::u16string(300, u'x')}) {
+    const std::string path = files_.AttachmentPath(12, 77, bad);
+    ASSERT_EQ(path.compare(0, dir.size(), dir), 0) << path;
+    const std::string file = path.substr(dir.size());
+    EXPECT_EQ(file.find('/'), std::string::npos) << file;
+    EXPECT_LE(file.size(), 255u);
+    for (char c : file) EXPECT_GE(static_cast<unsigned char>(c), 0x20u) << file;
+    EXPECT_TRUE(seen.insert(file).second) << file;
   }
-  EXPECT_EQ(files_.AttachmentPath(12, 77, std::u16string(u"a\0b", 3)), "");
+  EXPECT_EQ(files_.AttachmentPath(12, 77, u""), "");
   EXPECT_EQ(files_.AttachmentPath(0, 77, u"a"), "");
 }
 

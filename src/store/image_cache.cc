@@ -22,8 +22,9 @@ std::string UrlDigest(std::u16string_view url) {
   return HexEncode(ByteView(digest, sizeof digest));
 }
 
+// A number as std::to_string writes it: no sign, no leading zero.
 bool IsDigits(std::string_view s) {
-  if (s.empty() || s.size() > 10) return false;
+  if (s.empty() || s.size() > 10 || (s.size() > 1 && s[0] == '0')) return false;
   for (char c : s) {
     if (c < '0' || c > '9') return false;
   }

@@ -22,7 +22,6 @@ constexpr int32_t kBriefListBytes = 10000;
 // A 64-bit integer 0: the same bytes in either byte order.
 constexpr uint8_t kZero64[8] = {};
 
-
 int32_t BodyVersion(const std::string& body_utf8) {
   // The client keeps the version in 16 bits.
   const int32_t v = ContentVersion(ByteView(body_utf8)) & 0x7FFF;

@@ -134,6 +134,7 @@ class ClientGatewayTest : public ::testing::Test {
   void StartGateway(std::function<void(gateway::GatewayServer*)> before_start = nullptr) {
     gateway::GatewayOptions options;
     options.state_dir = state_.path();
+    options.allow_remote_images = allow_remote_images_;
     server_ = std::make_unique<gateway::GatewayServer>(options);
     if (before_start) before_start(server_.get());
     std::string why;
@@ -175,6 +176,7 @@ class ClientGatewayTest : public ::testing::Test {
     account_.SetSession(LoginResponse()->session_key);
   }
 
+  bool allow_remote_images_ = false;  // read by StartGateway
   TempDir state_, data_;
   std::unique_ptr<gateway::GatewayServer> server_;
   std::string config_path_;

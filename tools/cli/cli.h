@@ -3,7 +3,7 @@
 //   quillpost-cli --data DIR [--gateway HOST:PORT] [--gateway-config FILE]
 //                 [--timeout SECONDS] COMMAND ...
 //   commands:  login, sync, list, show, mark, delete, folders, contacts,
-//              check (see the usage text); each group of them is a unit of
+//              attachments, fetch, images, check (see the usage text); each group of them is a unit of
 //              its own (command_groups.h)
 //
 // Output goes to out (results) and err (the product's own error texts,

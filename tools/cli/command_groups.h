@@ -13,6 +13,12 @@ namespace cli {
 std::vector<CommandEntry> AccountCommands();     // login, sync
 std::vector<CommandEntry> MailboxCommands();     // list, show, mark, delete, folders, contacts
 std::vector<CommandEntry> StoreCheckCommands();  // check
+std::vector<CommandEntry> AttachmentCommands();  // attachments, fetch, images
+
+// Makes sure the saved account's store holds the whole body of a mail of
+// the service, signing in and fetching its brief and the rest of its body
+// as needed; false (said on err) when that failed. A local mail is held.
+bool HoldWholeBody(Invocation& run, uint32_t mail_id);
 
 }  // namespace cli
 }  // namespace quill

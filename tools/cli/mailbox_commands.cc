@@ -66,29 +66,24 @@ bool FetchOnce(Invocation& run, bool brief, const std::function<bool()>& start,
   return true;
 }
 
-int Show(Invocation& run) {
-  const std::vector<std::string>& command = run.command();
-  const uint32_t mail_id = command.size() == 2 ? MailIdArg(command[1]) : 0;
-  if (mail_id == 0) return run.Usage();
-  if (!run.OpenSaved()) return kExitFailed;
+}  // namespace
+
+bool HoldWholeBody(Invocation& run, uint32_t mail_id) {
   facade::MailService* service = run.service();
   store::MailStore* mails = service->store()->mails();
   store::MailRecord mail;
-  if (!mails->ReadMail(mail_id, &mail)) {
-    run.err() << "quillpost-cli: no mail " << mail_id << "\n";
-    return kExitFailed;
-  }
+  if (!mails->ReadMail(mail_id, &mail)) return false;
   const bool local = mail.server_id() == store::kLocalServerId;
   if (!local && mail.body_state() != store::kBodyComplete) {
-    if (!run.SignInSaved()) return kExitFailed;
+    if (!run.SignInSaved()) return false;
     if (mail.body_state() == store::kNoBody &&
         !FetchOnce(run, /*brief=*/true, [&] { return service->DoGetMailBrief(mail_id); })) {
-      return kExitFailed;
+      return false;
     }
     // The rest of the body, slice after slice, while each one adds text.
     bool from_start = false;  // the body changed under the held text
     for (int round = 0; round < 1000; ++round) {
-      if (!mails->ReadMail(mail_id, &mail)) return kExitFailed;
+      if (!mails->ReadMail(mail_id, &mail)) return false;
       if (mail.body_state() != store::kBodyIncomplete) break;
       const uint32_t held = from_start ? 0 : mail.local_body_length();
       facade::FetchOutcome fetched;
@@ -99,7 +94,7 @@ int Show(Invocation& run) {
                                               mail.body_version());
               },
               &fetched)) {
-        return kExitFailed;
+        return false;
       }
       // A changed version restarts the text from 0, so it may hold less
       // than before and still be progress.
@@ -120,6 +115,24 @@ int Show(Invocation& run) {
       break;  // no progress: show what is held
     }
   }
+  return true;
+}
+
+namespace {
+
+int Show(Invocation& run) {
+  const std::vector<std::string>& command = run.command();
+  const uint32_t mail_id = command.size() == 2 ? MailIdArg(command[1]) : 0;
+  if (mail_id == 0) return run.Usage();
+  if (!run.OpenSaved()) return kExitFailed;
+  facade::MailService* service = run.service();
+  store::MailStore* mails = service->store()->mails();
+  store::MailRecord mail;
+  if (!mails->ReadMail(mail_id, &mail)) {
+    run.err() << "quillpost-cli: no mail " << mail_id << "\n";
+    return kExitFailed;
+  }
+  if (!HoldWholeBody(run, mail_id) || !mails->ReadMail(mail_id, &mail)) return kExitFailed;
   store::MailFiles files;
   mails->files()->LoadMailFiles(mail_id, &files);
   auto join = [](const std::vector<std::u16string>& list) {

@@ -7,15 +7,18 @@
 #include "html/html_layout.h"
 #include "html/html_text_extractor.h"
 #include "html/html_view.h"
+#include "html/image_element.h"
 #include "html/text_font.h"
 #include "platform/bytes.h"
 #include "platform/canvas.h"
 #include "platform/file_system.h"
 #include "platform/font.h"
 #include "platform/font_face.h"
+#include "platform/image_decode.h"
 #include "platform/message_loop.h"
 #include "platform/png_write.h"
 #include "platform/utf.h"
+#include "store/image_cache.h"
 
 namespace quill {
 namespace render {
@@ -30,6 +33,7 @@ struct Options {
   int width = kDefaultWidth;  // window width in pixels
   int scale = 1;      // enlargement of the picture
   bool text = false;  // print the plain text instead
+  std::string mail_dir;  // shows the images cached there; empty: none
 };
 
 // A whole decimal number in [low, high].
@@ -63,6 +67,9 @@ std::string ParseArgs(const std::vector<std::string>& args, Options* options) {
       if (!has_value || !ParseInt(args[++i], 1, kMaxScale, &options->scale)) {
         return "--scale takes a number from 1 to " + std::to_string(kMaxScale);
       }
+    } else if (a == "--mail-dir") {
+      if (!has_value) return "--mail-dir takes the mail's directory";
+      options->mail_dir = args[++i];
     } else if (a == "--out") {
       if (!has_value) return "--out takes a file name";
       options->out = args[++i];
@@ -77,6 +84,27 @@ std::string ParseArgs(const std::vector<std::string>& args, Options* options) {
   if (options->file.empty()) return "no input file";
   if (!options->text && options->out.empty()) return "--out PAGE.png (or --text) is needed";
   return "";
+}
+
+// Gives every image of the view the picture cached for its source in the
+// mail's directory, where there is one that decodes.
+void ShowCachedImages(const std::string& mail_dir, html::HtmlView* view, std::ostream& err) {
+  const std::string dir = mail_dir.back() == '/' ? mail_dir : mail_dir + "/";
+  FileSystem* fs = DefaultFileSystem();
+  const html::HtmlLayout& layout = view->layout();
+  for (size_t i = 0; i < layout.element_count(); ++i) {
+    if (layout.element(i).type() != html::ElementType::kImage) continue;
+    const auto& image = static_cast<const html::ImageElement&>(layout.element(i));
+    const std::string path = store::FindCachedImageAnySize(fs, dir, image.source());
+    Bytes bytes;
+    auto picture = std::make_unique<gfx::Canvas>();
+    if (path.empty() || !fs->ReadFile(path, &bytes)) continue;
+    if (gfx::DecodeImage(ByteView(bytes), picture.get()) != gfx::ImageStatus::kOk) {
+      err << "quillpost-render: " << path << " is no picture it can show\n";
+      continue;
+    }
+    view->SetImage(i, std::move(picture));
+  }
 }
 
 // Loads the body through the view's own loader and paints its whole height.
@@ -97,6 +125,7 @@ bool Paint(const std::u16string& body, const Options& options, gfx::Canvas* page
   geometry.line_width = options.width - kLeftMargin - kRightMargin;
   view.SetHtml(body, false, geometry);
   while (view.loading()) loop.PumpUntil([&view] { return !view.loading(); }, 1000);
+  if (!options.mail_dir.empty()) ShowCachedImages(options.mail_dir, &view, err);
 
   const int64_t limit =
       std::min<int64_t>(gfx::kMaxCanvasSide, gfx::kMaxCanvasPixels / options.width) /
@@ -135,7 +164,8 @@ int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostr
   const std::string usage_error = ParseArgs(args, &options);
   if (!usage_error.empty()) {
     err << "quillpost-render: " << usage_error << "\n"
-        << "usage: quillpost-render FILE.html [--width 240] [--scale N] --out PAGE.png\n"
+        << "usage: quillpost-render FILE.html [--width 240] [--scale N] [--mail-dir DIR]\n"
+        << "                       --out PAGE.png\n"
         << "       quillpost-render FILE.html --text\n";
     return 2;
   }

@@ -69,7 +69,8 @@ bool AnswerAttach(int32_t kind, TagCodec* sub, protocol::WireMessage* response) 
          out.PutInt(3, kind) == CodecOk && out.PutCodec(4, sub) == CodecOk;
 }
 
-bool AnswerDownload(const TagCodec& in, const MailPart& part, protocol::WireMessage* response) {
+bool AnswerDownload(const TagCodec& in, MailContent* content, const MailPart& part,
+                    protocol::WireMessage* response) {
   int32_t offset = 0;
   if (in.GetInt(1, &offset) != CodecOk || offset < 0) {
     return AnswerResult(protocol::MessageType::GetMailAttach, kMailResultBadRequest, response);
@@ -83,7 +84,7 @@ bool AnswerDownload(const TagCodec& in, const MailPart& part, protocol::WireMess
       sub.PutInt(1, at_end ? kSubComplete : 0) == CodecOk && sub.PutInt(2, total) == CodecOk &&
       sub.PutInt(3, offset) == CodecOk &&
       sub.PutInt(4, at_end ? 0 : static_cast<int32_t>(piece.size)) == CodecOk &&
-      sub.PutInt(6, ContentVersion(ByteView(data))) == CodecOk &&
+      sub.PutInt(6, content->VersionOf(ByteView(data))) == CodecOk &&
       (at_end || sub.PutBytes(5, piece) == CodecOk);
   return ok && AnswerAttach(kDownload, &sub, response);
 }
@@ -96,7 +97,8 @@ bool AnswerText(const TagCodec& in, MailContent* content, const MailPart& part,
     return AnswerResult(protocol::MessageType::GetMailAttach, kMailResultBadRequest, response);
   }
   const std::shared_ptr<const std::u16string> text = content->Text(&part);
-  const int32_t version = ContentVersion(ByteView(Utf16ToUtf8(*text)));
+  const int32_t version = content->VersionOf(ByteView(reinterpret_cast<const uint8_t*>(text->data()),
+                                                       text->size() * sizeof(char16_t)));
   const int32_t total = static_cast<int32_t>(std::min<size_t>(text->size(), INT32_MAX));
   TagCodec sub;
   if (held != 0 && held != version) {
@@ -128,7 +130,7 @@ bool AnswerPicture(const TagCodec& in, MailContent* content, const MailPart& par
   }
   const std::shared_ptr<const ScaledPicture> preview = content->Preview(&part, width, height);
   const Bytes& data = preview->data;
-  const int32_t version = ContentVersion(ByteView(data));
+  const int32_t version = content->VersionOf(ByteView(data));
   const int32_t total = static_cast<int32_t>(std::min<size_t>(data.size(), INT32_MAX));
   int32_t sub_result = 0;
   if (offset > 0 && held != version) {
@@ -164,6 +166,18 @@ std::shared_ptr<const std::u16string> MailContent::Text(const MailPart* part) {
   auto& slot = texts_[part];
   if (slot == nullptr) slot = std::make_shared<std::u16string>(Utf8ToUtf16(PartTextUtf8(*part)));
   return slot;
+}
+
+int32_t MailContent::VersionOf(ByteView bytes) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    auto it = versions_.find(bytes.data);
+    if (it != versions_.end()) return it->second;
+  }
+  const int32_t version = ContentVersion(bytes);
+  std::lock_guard<std::mutex> lock(mu_);
+  versions_[bytes.data] = version;
+  return version;
 }
 
 std::shared_ptr<MailContent> MailContentCache::For(const std::string& file) {
@@ -292,7 +306,7 @@ bool AttachCommand::Answer(const GatewaySession& session, const protocol::WireMe
   const MailPart* part = content == nullptr ? nullptr : FindAttachment(content->parts(), name);
   if (part == nullptr) return AnswerResult(type(), kMailResultNotFound, response);
   switch (kind) {
-    case kDownload: return AnswerDownload(sub, *part, response);
+    case kDownload: return AnswerDownload(sub, content.get(), *part, response);
     case kText: return AnswerText(sub, content.get(), *part, response);
     default: return AnswerPicture(sub, content.get(), *part, response);
   }
@@ -331,7 +345,7 @@ bool ImageCommand::Answer(const GatewaySession& session, const protocol::WireMes
   const int box_w = static_cast<int>(std::min<uint32_t>(width, INT32_MAX));
   const int box_h = static_cast<int>(std::min<uint32_t>(height, INT32_MAX));
   const Bytes& data = content->Preview(part, box_w, box_h)->data;
-  const int32_t version = ContentVersion(ByteView(data));
+  const int32_t version = content->VersionOf(ByteView(data));
   if (offset > 0 && continuation != version) {
     return AnswerResult(type(), kImageResultChanged, response);
   }

@@ -60,12 +60,16 @@ class MailContent {
   std::shared_ptr<const ScaledPicture> Preview(const MailPart* part, int width, int height);
   // The part's text as UTF-16, made once.
   std::shared_ptr<const std::u16string> Text(const MailPart* part);
+  // ContentVersion of bytes that live as long as this content (a part's
+  // data, a preview, a text's UTF-8), computed once.
+  int32_t VersionOf(ByteView bytes);
 
  private:
   const std::vector<MailPart> parts_;
   std::mutex mu_;
   std::map<std::tuple<const MailPart*, int, int>, std::shared_ptr<const ScaledPicture>> previews_;
   std::map<const MailPart*, std::shared_ptr<const std::u16string>> texts_;
+  std::map<const void*, int32_t> versions_;  // by the bytes' address
 };
 
 // The parts of the few mails served last (a download of a large attachment

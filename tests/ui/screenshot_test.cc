@@ -39,9 +39,7 @@ double Difference(const QImage& a, const QImage& b) {
 }
 
 void ExpectLooksLike(const QImage& shot, const std::string& name) {
-  const char* data = std::getenv("QUILL_TEST_DATA");
-  ASSERT_NE(data, nullptr);
-  const QString path = QString::fromStdString(std::string(data) + "/ui/" + name);
+  const QString path = QString::fromStdString(std::string(QUILL_UI_SHOTS_DIR "/") + name);
   const char* update = std::getenv("QUILL_UPDATE_SHOTS");
   if (update != nullptr && std::string(update) == "1") {
     ASSERT_TRUE(shot.save(path, "PNG"));

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 
 #include "ui/handheld_screen.h"
@@ -11,6 +12,8 @@
 
 int main(int argc, char** argv) {
   setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  setenv("TZ", "UTC", 1);  // date texts in pictures do not depend on the machine
+  tzset();
   const std::string dir = "/tmp/quill-ui-tests-" + std::to_string(getpid());
   quill::ui::PrepareOffscreenScreen(dir);
   QApplication app(argc, argv);

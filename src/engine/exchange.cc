@@ -45,9 +45,10 @@ class Exchange {
   // Connection, daily limit, session and connect. kDelivered means "open".
   ExchangeOutcome Open();
   // Builds the body with encode, POSTs it to path and reads the response
-  // into *response. False when a step failed (reported).
+  // into *response: kDelivered. kFailed when a step failed (reported);
+  // kCancelled, without a report, when the job was cancelled meanwhile.
   template <typename Encode>
-  bool Post(const std::string& path, Encode encode, Bytes* response);
+  ExchangeOutcome Post(const std::string& path, Encode encode, Bytes* response);
   // Unwraps *body into *message. A -3 session answer leaves *session_error
   // set and returns true. False: step 6 (not yet reported).
   bool Unwrap(Bytes* body, protocol::WireMessage* message, bool* session_error);
@@ -115,29 +116,27 @@ bool Exchange::Seal(Bytes* packed) {
 }
 
 template <typename Encode>
-bool Exchange::Post(const std::string& path, Encode encode, Bytes* response) {
+ExchangeOutcome Exchange::Post(const std::string& path, Encode encode, Bytes* response) {
   const bool counts_daily = request_.mode == ExchangeMode::kSync;
   // The body is built before anything goes on the network, and never sent
   // when building failed.
   Bytes body;
   protocol::WireMessage message;
   if (!encode(&message) || message.Pack(&body) != 0 || !Seal(&body)) {
-    Fail(kHttpErrorInternal, kStepSend, false);
-    return false;
+    return Fail(kHttpErrorInternal, kStepSend, false);
   }
   // Step 3.
   std::unique_ptr<HttpRequest> http = connection_->OpenRequest(path);
-  if (!http) {
-    Fail(GetLastError(), kStepOpenRequest, true);
-    return false;
-  }
-  // Step 4.
-  if (!http->Send(ByteView(body))) {
+  if (!http) return Fail(GetLastError(), kStepOpenRequest, true);
+  // Step 4. A cancelled job (its operation replaced, the service going
+  // away) stops its transfer within about a second and reports nothing:
+  // nobody waits for it.
+  if (!http->Send(ByteView(body), [this] { return reporter_->ShouldContinue(); })) {
     const uint32_t error = GetLastError();
     http.reset();
     connection_.reset();
-    Fail(error, kStepSend, true);
-    return false;
+    if (error == kHttpErrorCancelled) return ExchangeOutcome::kCancelled;
+    return Fail(error, kStepSend, true);
   }
   context_.account->AddSent(body.size(), counts_daily);
   // Step 5: one fixed buffer, filled until the body ends or it is full.
@@ -149,15 +148,15 @@ bool Exchange::Post(const std::string& path, Encode encode, Bytes* response) {
       const uint32_t error = GetLastError();
       http.reset();
       connection_.reset();
-      Fail(error, kStepReadBody, false);
-      return false;
+      if (error == kHttpErrorCancelled) return ExchangeOutcome::kCancelled;
+      return Fail(error, kStepReadBody, false);
     }
     if (got == 0) break;
     filled += got;
   }
   response->resize(filled);
   context_.account->AddReceived(filled, counts_daily);
-  return true;
+  return ExchangeOutcome::kDelivered;
 }
 
 bool Exchange::Unwrap(Bytes* body, protocol::WireMessage* message, bool* session_error) {
@@ -235,7 +234,8 @@ ExchangeOutcome RunExchange(const ExchangeContext& context, const ExchangeReques
   if (opened != ExchangeOutcome::kDelivered) return opened;
   Bytes response;
   auto encode = [command](protocol::WireMessage* m) { return command->EncodeRequest(m); };
-  if (!exchange.Post(command->RequestPath(), encode, &response)) return ExchangeOutcome::kFailed;
+  const ExchangeOutcome posted = exchange.Post(command->RequestPath(), encode, &response);
+  if (posted != ExchangeOutcome::kDelivered) return posted;
   exchange.KeepConnection();
   // Step 6.
   protocol::WireMessage message;
@@ -283,9 +283,10 @@ ExchangeOutcome RunChunkedDownload(const ExchangeContext& context, ChunkedDownlo
     auto encode = [command, offset](protocol::WireMessage* m) {
       return command->EncodeChunk(offset, m);
     };
-    if (!exchange.Post(command->RequestPath(), encode, &response)) {
+    const ExchangeOutcome posted = exchange.Post(command->RequestPath(), encode, &response);
+    if (posted != ExchangeOutcome::kDelivered) {
       file.KeepIfResumable();
-      return ExchangeOutcome::kFailed;
+      return posted;
     }
     protocol::WireMessage message;
     bool session_error = false;

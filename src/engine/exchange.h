@@ -2,9 +2,11 @@
 // connection, POST the sealed request to the command's path, read at most
 // 20480 response bytes, unwrap and decode, and report exactly one of
 // WM_CMD_DATA_COME (the decoded response) or WM_CMD_ERR (platform error,
-// failing step) to the job's UI endpoint. The one exception: a job other
-// than the login finds no connection and ends without a report; its
-// job-end notification (worker pool) is then all its starter sees.
+// failing step) to the job's UI endpoint. The exceptions: a job other
+// than the login finds no connection, or any job is cancelled while its
+// transfer runs (the transfer stops within about a second); it ends
+// without a report, and its job-end notification (worker pool) is then
+// all its starter sees.
 //
 // Steps of WM_CMD_ERR (engine/trace.h): 1 internet session, 2 connect,
 // 3 open request, 4 send (also a request body that could not be built:
@@ -89,7 +91,7 @@ enum class ExchangeOutcome {
   kDelivered,     // WM_CMD_DATA_COME
   kFailed,        // WM_CMD_ERR
   kNoConnection,  // a non-login job found no connection: no report
-  kCancelled,     // a download stopped between chunks: no report
+  kCancelled,     // the job was cancelled (its transfer stopped): no report
 };
 
 // The response every session command gets when the gateway answers that

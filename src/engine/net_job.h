@@ -57,7 +57,8 @@ class JobReporter {
  public:
   virtual ~JobReporter() = default;
   // True while the job may go on (not cancelled, someone to report to).
-  // Long transfers check it before every piece.
+  // Long transfers check it before every piece, and every HTTP transfer
+  // about once a second while it runs (on the job's thread).
   virtual bool ShouldContinue() const = 0;
   virtual bool SendError(uint32_t system_error, uint32_t step) = 0;
   // response may be null. When the send fails the response is freed here,

@@ -208,8 +208,12 @@ void WorkerPool::Teardown() {
   for (auto& w : workers_) loop_->DestroyEndpoint(w->endpoint);
   {
     std::unique_lock<std::mutex> lock(core_->mu);
-    core_->exited.wait_for(lock, std::chrono::milliseconds(options_.join_timeout_ms),
-                           [this] { return core_->live_threads == 0; });
+    const auto all_ended = [this] { return core_->live_threads == 0; };
+    if (options_.join_timeout_ms == kJoinAll) {
+      core_->exited.wait(lock, all_ended);
+    } else {
+      core_->exited.wait_for(lock, std::chrono::milliseconds(options_.join_timeout_ms), all_ended);
+    }
     if (core_->live_threads != 0) {
       WriteLog(kNetworkLog, "Pool teardown: workers still running (count)",
                static_cast<uint32_t>(core_->live_threads), 0);

@@ -15,11 +15,14 @@
 // minutes), teardown wakes them all.
 //
 // Teardown (the destructor, or the last ReleasePool): stop flag, cancel the
-// running jobs' active flags, free the queued jobs, report the end of every
+// running jobs' active flags (their HTTP transfers stop within about a
+// second, see exchange.h), free the queued jobs, report the end of every
 // started job to its listener, close the endpoints (blocked sends return
 // false at once), then join the workers for at most join_timeout_ms. A
-// worker still inside a long Run is detached; it keeps the shared state
-// alive, frees its job itself and ends; nothing it still reads is freed.
+// worker still inside a long Run is then detached; it keeps the pool's
+// shared state alive, frees its job itself and ends, but whatever else its
+// job uses must outlive it: an owner whose jobs use its members joins with
+// kJoinAll, which waits for every worker.
 #ifndef QUILL_ENGINE_WORKER_POOL_H_
 #define QUILL_ENGINE_WORKER_POOL_H_
 
@@ -39,8 +42,11 @@ class WorkerPool {
   static constexpr size_t kMaxWorkers = 3;
   static constexpr uint32_t kWaitMs = 600000;  // bound of every idle wait
 
+  // join_timeout_ms: wait for every worker, however long.
+  static constexpr uint32_t kJoinAll = UINT32_MAX;
+
   struct Options {
-    uint32_t join_timeout_ms = 5000;  // teardown's bound on joining workers
+    uint32_t join_timeout_ms = 5000;  // teardown's bound on joining workers, or kJoinAll
   };
 
   // loop must outlive the pool; the calling thread must be its UI thread.

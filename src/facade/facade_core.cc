@@ -25,7 +25,9 @@ FacadeCore::FacadeCore(MessageLoop* loop, MailServiceOptions options)
       usage_(&settings_),
       run_start_seconds_(NowSeconds()),
       connections_(options_.backend, options_.prober, ConnectionOptions(options_.gateway)),
-      pool_(loop),
+      // Jobs use the members above: teardown waits for every worker, whose
+      // transfers stop within about a second once their jobs are cancelled.
+      pool_(loop, engine::WorkerPool::Options{engine::WorkerPool::kJoinAll}),
       runner_(&pool_, &account_, &job_started_, &job_ended_) {
   settings_.SetDataDir(options_.data_dir);
   const store::StartupSettings startup = settings_.LoadAtStartup();

@@ -25,6 +25,7 @@ uint32_t MapCurlError(CURLcode code) {
     case CURLE_RECV_ERROR: return kHttpErrorConnectionReset;
     case CURLE_GOT_NOTHING:
     case CURLE_WEIRD_SERVER_REPLY: return kHttpErrorInvalidResponse;
+    case CURLE_ABORTED_BY_CALLBACK: return kHttpErrorCancelled;
     default: return kHttpErrorInternal;
   }
 }
@@ -33,9 +34,16 @@ uint32_t MapCurlError(CURLcode code) {
 struct Transfer {
   Bytes* body;         // response bytes kept
   size_t limit;        // at most this many
+  const std::function<bool()>* keep_going;  // null: never stopped early
   bool began = false;  // a response header arrived
   bool cut = false;    // the body went past the limit and was aborted
 };
+
+// libcurl's progress callback: a non-zero return aborts the transfer.
+int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  const Transfer* t = static_cast<const Transfer*>(user);
+  return *t->keep_going && !(*t->keep_going)() ? 1 : 0;
+}
 
 size_t OnHeader(char*, size_t size, size_t n, void* user) {
   static_cast<Transfer*>(user)->began = true;
@@ -111,7 +119,7 @@ HttpRequest::HttpRequest(HttpConnection::Impl* connection, std::string path)
 
 HttpRequest::~HttpRequest() = default;
 
-bool HttpRequest::Send(ByteView body) {
+bool HttpRequest::Send(ByteView body, const std::function<bool()>& keep_going) {
   if (sent_) {
     SetLastError(kHttpErrorInternal);
     return false;
@@ -120,7 +128,7 @@ bool HttpRequest::Send(ByteView body) {
   CURL* curl = connection_->curl;
   const HttpOptions& o = connection_->options;
   curl_easy_reset(curl);  // keeps the connection cache
-  Transfer t{&body_, o.body_limit};
+  Transfer t{&body_, o.body_limit, &keep_going};
   const std::string url = connection_->base_url + path_;
   const long stall_s = o.receive_timeout_ms > o.send_timeout_ms ? o.receive_timeout_ms : o.send_timeout_ms;
   curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
@@ -143,6 +151,11 @@ bool HttpRequest::Send(ByteView body) {
   curl_easy_setopt(curl, CURLOPT_HEADERDATA, &t);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, OnBody);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &t);
+  if (keep_going) {
+    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, OnProgress);
+    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &t);
+  }
 
   const CURLcode code = curl_easy_perform(curl);
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status_);

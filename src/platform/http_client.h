@@ -24,6 +24,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -35,6 +36,7 @@ namespace quill {
 enum : uint32_t {
   kHttpErrorTimeout = 12002,
   kHttpErrorInternal = 12004,
+  kHttpErrorCancelled = 12017,  // the caller stopped the transfer
   kHttpErrorNameNotResolved = 12007,
   kHttpErrorCannotConnect = 12029,
   kHttpErrorConnectionAborted = 12030,
@@ -91,8 +93,12 @@ class HttpRequest {
   HttpRequest& operator=(const HttpRequest&) = delete;
 
   // Sends the body and receives the response (at most the body limit is
-  // kept). False when no response began.
-  bool Send(ByteView body);
+  // kept). False when no response began. keep_going, when given, is asked
+  // on the calling thread about once a second (more often while bytes
+  // flow) for as long as the transfer runs; once it says false the
+  // transfer stops and the connection is closed: Send fails with
+  // kHttpErrorCancelled (Read does, when the response had begun).
+  bool Send(ByteView body, const std::function<bool()>& keep_going = nullptr);
 
   // Copies up to `capacity` further body bytes into `buffer`; *got = 0 at
   // the end of the body (or at the limit). False, at the first call, when

@@ -102,9 +102,12 @@ class WatchedCommand : public gateway::SessionCommand {
       }
     }
     if (hook) hook();
-    return !refuse && inner_->Answer(session, rewrote ? rewritten : request, response);
+    const bool ok = !refuse && inner_->Answer(session, rewrote ? rewritten : request, response);
+    ++answered;
+    return ok;
   }
   std::atomic<int> requests{0};  // answered or being answered
+  std::atomic<int> answered{0};  // answered (or refused)
 
  private:
   std::unique_ptr<gateway::SessionCommand> inner_;

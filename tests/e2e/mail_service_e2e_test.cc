@@ -4,7 +4,10 @@
 // sync.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -341,6 +344,50 @@ TEST_F(MailServiceEndToEnd, AFailedUsersLoginEndsTheWorkThatWaitedForASession) {
   ASSERT_TRUE(service_->DoSync(commands::kSyncByUser));
   ASSERT_TRUE(loop_.PumpUntil([&] { return sync_.has_value(); }, kWaitMs));
   EXPECT_TRUE(sync_->ok);
+}
+
+// Quitting while the gateway takes a minute to answer: the service's
+// destruction stops the transfer and waits for its worker, so it returns
+// at once and no worker touches it afterwards (ASan sees any such touch
+// when the answer finally arrives).
+TEST_F(MailServiceEndToEnd, QuittingDuringASlowExchangeStopsItAndLeavesNoWorkerBehind) {
+  MakeService();
+  SignIn();
+  DeliverMany(1);
+  Sync();
+  ASSERT_TRUE(sync_->ok);
+  std::mutex mu;
+  std::condition_variable cv;
+  bool in_flight = false, released = false;
+  brief_command_->Before(brief_command_->requests + 1, [&] {
+    std::unique_lock<std::mutex> lock(mu);
+    in_flight = true;
+    cv.notify_all();
+    cv.wait_for(lock, std::chrono::seconds(60), [&] { return released; });
+  });
+  std::vector<facade::FetchOutcome> briefs;
+  service_->SubscribeBriefDone([&](const facade::FetchOutcome& o) { briefs.push_back(o); });
+  const int ended = ended_;
+  ASSERT_TRUE(service_->DoGetMailBrief(1));
+  ASSERT_TRUE(loop_.PumpUntil(
+      [&] {
+        std::lock_guard<std::mutex> lock(mu);
+        return in_flight;
+      },
+      kWaitMs));
+  service_.reset();  // quit
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    EXPECT_FALSE(released);  // it did not wait for the answer
+    released = true;
+    cv.notify_all();
+  }
+  ASSERT_EQ(briefs.size(), 1u);  // the fetch ended once, unanswered
+  EXPECT_FALSE(briefs[0].ok);
+  EXPECT_EQ(ended_, ended + 1);
+  // The late answer goes out to a client that is no longer there.
+  ASSERT_TRUE(loop_.PumpUntil([&] { return brief_command_->answered == brief_command_->requests; },
+                              kWaitMs));
 }
 
 // The gateway answers a brief for another mail than the one asked for.

@@ -7,7 +7,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -185,6 +187,39 @@ TEST(HttpClient, ErrorStatusStillDeliversTheBody) {
   size_t got = 0;
   ASSERT_TRUE(r->Read(buf, sizeof(buf), &got));
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), got), "oops");
+}
+
+// The caller stops a transfer whose answer would come only much later: Send
+// returns, as cancelled, while the server still holds the request.
+TEST(HttpClient, ATransferStopsWhenTheCallerSaysSo) {
+  std::mutex mu;
+  std::condition_variable cv;
+  bool received = false, released = false;
+  ScriptedServer slow([&](const std::string&, const std::string&, bool*) {
+    std::unique_lock<std::mutex> lock(mu);
+    received = true;
+    cv.notify_all();
+    cv.wait(lock, [&] { return released; });
+    return Ok("late");
+  });
+  HttpOptions patient;  // the transfer's own timeouts are far off
+  patient.receive_timeout_ms = 60000;
+  patient.send_timeout_ms = 60000;
+  HttpSession session(patient);
+  auto c = session.Connect("127.0.0.1", slow.port());
+  auto r = c->OpenRequest("/x");
+  const auto keep_going = [&] {
+    std::lock_guard<std::mutex> lock(mu);
+    return !received;  // stop once the server holds the request
+  };
+  EXPECT_FALSE(r->Send(ByteView(std::string_view("q")), keep_going));
+  EXPECT_EQ(GetLastError(), kHttpErrorCancelled);
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    EXPECT_TRUE(received);
+    released = true;  // only now may the server answer
+    cv.notify_all();
+  }
 }
 
 TEST(HttpClient, FailuresAtEachPoint) {

@@ -99,6 +99,10 @@ ReaderScreen::ReaderScreen(facade::MailService* service, MessageLoop* loop,
 ReaderScreen::~ReaderScreen() {
   service_->UnsubscribeBriefDone(brief_sub_);
   service_->UnsubscribeBodyDone(body_sub_);
+  // The body outlives this object's members (Qt deletes children later).
+  body_->on_scrolled = nullptr;
+  body_->on_activate = nullptr;
+  body_->on_first_page = nullptr;
 }
 
 QAction* ReaderScreen::AddCommand(uint32_t command, const char* label) {

@@ -15,6 +15,7 @@
 #include "platform/registry_store.h"
 #include "platform/utf.h"
 #include "store/data_dir_registry.h"
+#include "store/global_settings.h"
 #include "tests/temp_dir.h"
 #include "tests/ui/ui_rig.h"
 
@@ -96,6 +97,11 @@ TEST_F(QuillpostProgramTest, ScriptSignsInThroughTheLoginScreenAndDumpsTheList) 
   EXPECT_EQ(r.out.count("\tread\n"), 2);
   EXPECT_TRUE(r.out.contains("Sender 4\t")) << r.out.toStdString();
   EXPECT_TRUE(QFile::exists(QString::fromStdString(shot)));
+  // An orderly exit: the traffic totals stored and the run marked ended.
+  store::GlobalSettings settings(DefaultFileSystem());
+  settings.SetDataDir(DataDir().toStdString());
+  EXPECT_EQ(settings.Get(store::global_keys::kAbnormalOutFlag), 0);
+  EXPECT_GT(settings.Get(store::global_keys::kTotalRecvNetFlow), 0u);
 }
 
 TEST_F(QuillpostProgramTest, AStepThatCannotBeDoneNamesItselfAndExitsWith1) {

@@ -62,6 +62,14 @@ class CliMailboxEndToEnd : public ClientGatewayTest {
     args.insert(args.end(), command.begin(), command.end());
     return cli::RunCli(args, out_, err_);
   }
+  // A command with nothing but the data directory on its command line.
+  int Offline(std::vector<std::string> command) {
+    out_.str("");
+    err_.str("");
+    std::vector<std::string> args = {"--data", data_.path()};
+    args.insert(args.end(), command.begin(), command.end());
+    return cli::RunCli(args, out_, err_);
+  }
   // check with nothing but the data directory: no gateway configuration.
   int Check(std::vector<std::string> command) {
     out_.str("");
@@ -283,6 +291,41 @@ TEST_F(CliMailboxEndToEnd, FoldersContactsAndCheckReadTheStoreWithoutTheGateway)
   EXPECT_EQ(Check({"--uin", "x"}), 2);
   EXPECT_EQ(Check({"--uin"}), 2);
   EXPECT_EQ(Check({"extra"}), 2);
+}
+
+// A store copied from elsewhere comes without "gateway.cfg": everything
+// that needs only the store works; what needs the service says why not.
+TEST_F(CliMailboxEndToEnd, AStoreWithoutGatewayConfigServesEverythingOffline) {
+  Deliver("new/1.a", "One", 10);
+  Deliver("new/2.b", "Two", 11);
+  ASSERT_EQ(Cli({"sync"}), 0) << err_.str();
+  ASSERT_EQ(Cli({"show", "1"}), 0) << err_.str();  // its body is held from now on
+  const std::string shown = out_.str();
+  ASSERT_TRUE(DefaultFileSystem()->Delete(data_.path() + "/gateway.cfg"));
+
+  ASSERT_EQ(Offline({"list"}), 0) << err_.str();
+  EXPECT_EQ(Lines().size(), 2u);
+  ASSERT_EQ(Offline({"show", "1"}), 0) << err_.str();
+  EXPECT_EQ(out_.str(), shown);
+  ASSERT_EQ(Offline({"folders"}), 0) << err_.str();
+  ASSERT_EQ(Offline({"contacts"}), 0) << err_.str();
+  ASSERT_EQ(Offline({"mark", "2", "read"}), 0) << err_.str();
+  ASSERT_EQ(Offline({"list", "--unread"}), 0) << err_.str();
+  ASSERT_EQ(Lines().size(), 1u);  // only the other one
+  EXPECT_EQ(Lines()[0].rfind("1\t", 0), 0u) << Lines()[0];
+  ASSERT_EQ(Offline({"delete", "2"}), 0) << err_.str();
+  ASSERT_EQ(Offline({"list"}), 0) << err_.str();
+  EXPECT_EQ(Lines().size(), 1u);
+  EXPECT_FALSE(DefaultFileSystem()->Exists(data_.path() + "/gateway.cfg"));
+
+  // Only what reaches the service needs the configuration.
+  Deliver("new/3.c", "Three", 12);
+  EXPECT_EQ(Offline({"sync"}), 2);
+  EXPECT_NE(err_.str().find("gateway.cfg"), std::string::npos) << err_.str();
+  ASSERT_EQ(Cli({"sync"}), 0) << err_.str();  // the configuration is back
+  ASSERT_TRUE(DefaultFileSystem()->Delete(data_.path() + "/gateway.cfg"));
+  EXPECT_EQ(Offline({"show", "3"}), 2);  // its body is not held
+  EXPECT_NE(err_.str().find("gateway.cfg"), std::string::npos) << err_.str();
 }
 
 TEST_F(CliMailboxEndToEnd, ShowJoinsSlicesWithoutSplittingSurrogatePairs) {

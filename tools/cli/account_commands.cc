@@ -80,11 +80,11 @@ std::vector<CommandEntry> AccountCommands() {
       {"login",
        "  login ACCOUNT PASSWORD   sign in (the account is saved for later commands);\n"
        "                           prints the account number, nickname and address\n",
-       Needs::kService, Login},
+       Needs::kNetwork, Login},
       {"sync",
        "  sync                     sign in with the saved account and bring the mailbox up to date;\n"
        "                           progress on stderr: one line per page received\n",
-       Needs::kService, Sync},
+       Needs::kNetwork, Sync},
   };
 }
 

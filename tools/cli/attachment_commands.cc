@@ -245,7 +245,7 @@ std::vector<CommandEntry> AttachmentCommands() {
       {"attachments",
        "  attachments MAILID       one line per attachment: number, name, size, kind\n"
        "                           (tab-separated)\n",
-       Needs::kService, ListAttachments},
+       Needs::kStore, ListAttachments},
       {"fetch",
        "  fetch MAILID NUMBER --out PATH\n"
        "                           download an attachment (progress on stderr); a download\n"
@@ -254,11 +254,11 @@ std::vector<CommandEntry> AttachmentCommands() {
        "                           print a text attachment\n"
        "  fetch MAILID NUMBER --picture W H --out FILE\n"
        "                           a picture's preview, at most W x H (0: no limit)\n",
-       Needs::kService, Fetch},
+       Needs::kNetwork, Fetch},
       {"images",
        "  images MAILID            fetch every image the body refers to into the cache and\n"
        "                           print the cached paths\n",
-       Needs::kService, Images},
+       Needs::kNetwork, Images},
   };
 }
 

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <climits>
 #include <cstdlib>
+#include <sstream>
 
 #include "engine/connection_backend.h"
 #include "facade/mail_service.h"
@@ -153,7 +154,14 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
   }
   facade::MailServiceOptions so;
   so.data_dir = o.data_dir;
-  if (!LoadGateway(fs, o, &so.gateway, err)) return kExitUsage;
+  // Commands that work on the store alone run without a gateway
+  // configuration unless the command line names one.
+  std::ostringstream gateway_problem;
+  const bool offline = entry != nullptr && entry->needs == CommandEntry::Needs::kStore &&
+                       o.gateway_config.empty() && o.gateway_address.empty();
+  if (!LoadGateway(fs, o, &so.gateway, offline ? gateway_problem : err) && !offline) {
+    return kExitUsage;
+  }
 
   LinuxDeviceIdSource id_source(fs, "/etc/machine-id", RegistryStore::DefaultDir());
   store::DeviceId device_id(&id_source, ProgramDir());
@@ -168,7 +176,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     err << "quillpost-cli: unknown command " << o.command[0] << "\n" << UsageText();
     return kExitUsage;
   }
-  Invocation run(o, fs, &service, &loop, out, err);
+  Invocation run(o, fs, &service, &loop, out, err, gateway_problem.str());
   return entry->run(run);
 }
 

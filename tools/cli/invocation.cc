@@ -13,12 +13,19 @@ int Invocation::Usage() {
   return kExitUsage;
 }
 
+bool Invocation::RequireGateway() {
+  if (gateway_problem_.empty()) return true;
+  err_ << gateway_problem_;
+  return false;
+}
+
 bool Invocation::WaitFor(const std::function<bool()>& done) {
   return loop_->PumpUntil(done, static_cast<uint32_t>(options_.timeout_seconds) * 1000);
 }
 
 bool Invocation::SignIn(const std::u16string& account, const std::u16string& password,
                         bool user_initiated, commands::AuthOutcome* outcome) {
+  if (!RequireGateway()) return false;
   std::optional<commands::AuthOutcome> done;
   const int id =
       service_->SubscribeAuthDone([&](const commands::AuthOutcome& answer) { done = answer; });

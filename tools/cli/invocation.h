@@ -37,7 +37,11 @@ class Invocation;
 struct CommandEntry {
   enum class Needs {
     kDataDir,  // only the data directory, read-only (no service is made)
-    kService,  // the mail service over the data directory
+    kStore,    // the mail service over the saved account's store; the
+               // gateway configuration only if the command reaches the
+               // service (RequireGateway), so a store copied without its
+               // "gateway.cfg" still serves
+    kNetwork,  // the mail service and the gateway configuration
   };
   const char* name;   // as typed, e.g. "list"
   const char* usage;  // its lines of the usage text, each ending in "\n"
@@ -50,10 +54,19 @@ const std::string& UsageText();
 
 class Invocation {
  public:
-  // service and loop are null for kDataDir commands.
+  // service and loop are null for kDataDir commands. gateway_problem: why
+  // the gateway configuration could not be loaded (a line for err), empty
+  // when it was.
   Invocation(const Options& options, FileSystem* fs, facade::MailService* service,
-             MessageLoop* loop, std::ostream& out, std::ostream& err)
-      : options_(options), fs_(fs), service_(service), loop_(loop), out_(out), err_(err) {}
+             MessageLoop* loop, std::ostream& out, std::ostream& err,
+             std::string gateway_problem = std::string())
+      : options_(options),
+        fs_(fs),
+        service_(service),
+        loop_(loop),
+        out_(out),
+        err_(err),
+        gateway_problem_(std::move(gateway_problem)) {}
 
   const Options& options() const { return options_; }
   // The command and its arguments ([0] is the command's name).
@@ -66,12 +79,15 @@ class Invocation {
 
   // Prints the usage text on err; kExitUsage.
   int Usage();
+  // True when the gateway is configured; otherwise says why on err.
+  bool RequireGateway();
   // Pumps the loop until done() or the --timeout; false at the timeout.
   bool WaitFor(const std::function<bool()>& done);
 
   // Signs in and waits for the answer and for the login slot to free.
-  // False, with the product's text on err, when it failed. The account is
-  // saved for later commands.
+  // False, with the product's text on err, when it failed (or, without a
+  // gateway configuration, RequireGateway's). The account is saved for
+  // later commands.
   bool SignIn(const std::u16string& account, const std::u16string& password, bool user_initiated,
               commands::AuthOutcome* outcome);
   // Signs in with the account the last login saved, as start-up does.
@@ -86,6 +102,7 @@ class Invocation {
   MessageLoop* const loop_;
   std::ostream& out_;
   std::ostream& err_;
+  const std::string gateway_problem_;  // empty: the gateway is configured
 };
 
 }  // namespace cli

@@ -132,6 +132,10 @@ int Show(Invocation& run) {
     run.err() << "quillpost-cli: no mail " << mail_id << "\n";
     return kExitFailed;
   }
+  // A body held whole needs no gateway; fetching the rest does.
+  const bool held = mail.server_id() == store::kLocalServerId ||
+                    mail.body_state() == store::kBodyComplete;
+  if (!held && !run.RequireGateway()) return kExitUsage;
   if (!HoldWholeBody(run, mail_id) || !mails->ReadMail(mail_id, &mail)) return kExitFailed;
   store::MailFiles files;
   mails->files()->LoadMailFiles(mail_id, &files);
@@ -209,23 +213,23 @@ std::vector<CommandEntry> MailboxCommands() {
        "  list [--folder ID] [--unread]\n"
        "                           one line per mail, newest first: MailID, date, sender,\n"
        "                           subject, read or unread (tab-separated)\n",
-       Needs::kService, List},
+       Needs::kStore, List},
       {"show",
        "  show MAILID              From:, To:, Cc:, Subject:, Date: lines, a blank line and the\n"
        "                           body as plain text, fetching what is not held yet\n",
-       Needs::kService, Show},
+       Needs::kStore, Show},
       {"mark", "  mark MAILID read|unread  mark a mail; the next sync tells the service\n",
-       Needs::kService, Change},
+       Needs::kStore, Change},
       {"delete", "  delete MAILID            delete a mail; the next sync tells the service\n",
-       Needs::kService, Change},
+       Needs::kStore, Change},
       {"folders",
        "  folders                  one line per folder: FolderID, name, mails, unread mails\n"
        "                           (tab-separated)\n",
-       Needs::kService, Folders},
+       Needs::kStore, Folders},
       {"contacts",
        "  contacts                 one line per contact of the address book, by name:\n"
        "                           \"name\"<address>\n",
-       Needs::kService, Contacts},
+       Needs::kStore, Contacts},
   };
 }
 

@@ -78,6 +78,11 @@ class WatchedCommand : public gateway::SessionCommand {
     std::lock_guard<std::mutex> lock(mu_);
     rewrite_ = std::move(rewrite);
   }
+  // `change` edits each answer before it goes out.
+  void RewriteAnswers(std::function<void(protocol::WireMessage* response)> change) {
+    std::lock_guard<std::mutex> lock(mu_);
+    change_answer_ = std::move(change);
+  }
   // The request numbered `n` is refused (0: none).
   void RefuseAt(int n) {
     std::lock_guard<std::mutex> lock(mu_);
@@ -88,6 +93,7 @@ class WatchedCommand : public gateway::SessionCommand {
               protocol::WireMessage* response) override {
     const int n = ++requests;
     std::function<void()> hook;
+    std::function<void(protocol::WireMessage*)> change;
     bool refuse = false;
     protocol::WireMessage rewritten;
     bool rewrote = false;
@@ -100,9 +106,11 @@ class WatchedCommand : public gateway::SessionCommand {
         rewritten = rewrite_(request);
         rewrote = true;
       }
+      change = change_answer_;
     }
     if (hook) hook();
     const bool ok = !refuse && inner_->Answer(session, rewrote ? rewritten : request, response);
+    if (ok && change) change(response);
     ++answered;
     return ok;
   }
@@ -117,6 +125,7 @@ class WatchedCommand : public gateway::SessionCommand {
   std::function<void(int, const protocol::WireMessage&)> watcher_;  // guarded by mu_
   int refuse_at_ = 0;           // guarded by mu_
   std::function<protocol::WireMessage(const protocol::WireMessage&)> rewrite_;  // guarded by mu_
+  std::function<void(protocol::WireMessage*)> change_answer_;                  // guarded by mu_
 };
 
 // A gateway over a state directory and a client exchange context that

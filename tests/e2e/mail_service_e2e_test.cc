@@ -390,6 +390,81 @@ TEST_F(MailServiceEndToEnd, QuittingDuringASlowExchangeStopsItAndLeavesNoWorkerB
                               kWaitMs));
 }
 
+TEST_F(MailServiceEndToEnd, AnOperationAnsweredMinusThreeLogsInAgainAtMostTwice) {
+  MakeService();
+  SignIn();
+  DeliverMany(1);
+  Sync();
+  ASSERT_TRUE(sync_->ok);
+  int logins = 0;
+  service_->SubscribeAuthDone([&](const commands::AuthOutcome& o) { logins += o.ok ? 1 : 0; });
+  server_->faults()->Set("getmailbrief", {gateway::FaultMode::kExpire, 0});  // -3 every time
+  std::optional<facade::FetchOutcome> brief;
+  service_->SubscribeBriefDone([&](const facade::FetchOutcome& o) { brief = o; });
+  ASSERT_TRUE(service_->DoGetMailBrief(1));
+  ASSERT_TRUE(loop_.PumpUntil([&] { return brief.has_value() && !service_->LoginRunning(); },
+                              kWaitMs));
+  EXPECT_FALSE(brief->ok);
+  EXPECT_EQ(brief->code, -3);
+  EXPECT_EQ(brief->mail_id, 1u);
+  EXPECT_EQ(logins, facade::MailFetchOperation::kMaxSessionRetries);
+}
+
+TEST_F(MailServiceEndToEnd, SilentLoginsStopAfterFiveFailuresInARowUntilTheUserSignsIn) {
+  MakeService();
+  SignIn();
+  MakeService();  // a later run: no session yet
+  ASSERT_TRUE(service_->OpenSavedAccount());
+  server_->faults()->Set("auth", {gateway::FaultMode::kResult, -4});  // refused
+  int logins_asked = 0;
+  service_->SubscribeAuthDone([&](const commands::AuthOutcome&) { ++logins_asked; });
+  for (uint32_t i = 0; i < facade::MailService::kMaxAutoLoginFailures; ++i) {
+    sync_.reset();
+    ASSERT_TRUE(service_->DoSync(commands::kSyncByUser)) << i;
+    ASSERT_TRUE(loop_.PumpUntil([&] { return sync_.has_value(); }, kWaitMs));
+    EXPECT_EQ(sync_->step, facade::kSyncStepAbandoned);
+  }
+  EXPECT_EQ(logins_asked, 5);
+  EXPECT_FALSE(service_->DoSync(commands::kSyncByUser));  // no sixth silent login
+  EXPECT_FALSE(service_->DoGetMailBrief(1));
+  EXPECT_EQ(logins_asked, 5);
+  // The user's own login counts afresh.
+  server_->faults()->ClearAll();
+  SignIn();
+  Sync();
+  EXPECT_TRUE(sync_->ok);
+}
+
+TEST_F(MailServiceEndToEnd, ABriefThatAsksForASyncStartsOne) {
+  MakeService();
+  SignIn();
+  DeliverMany(1);
+  Sync();
+  ASSERT_TRUE(sync_->ok);
+  // The answer's sync-needed flag (tag 2) set, every other tag as it was.
+  brief_command_->RewriteAnswers([](protocol::WireMessage* response) {
+    protocol::WireMessage copy;
+    copy.SetType(protocol::MessageType::GetMailBrief);
+    for (uint32_t tag = 1; tag <= 19; ++tag) {
+      ByteView value;
+      if (tag == 2) {
+        copy.Body().PutInt(2, 1);
+      } else if (response->Body().GetView(tag, &value) == protocol::CodecOk) {
+        copy.Body().PutBytes(tag, value);
+      }
+    }
+    *response = std::move(copy);
+  });
+  sync_.reset();
+  std::optional<facade::FetchOutcome> brief;
+  service_->SubscribeBriefDone([&](const facade::FetchOutcome& o) { brief = o; });
+  ASSERT_TRUE(service_->DoGetMailBrief(1));
+  ASSERT_TRUE(loop_.PumpUntil([&] { return brief.has_value() && sync_.has_value(); }, kWaitMs));
+  EXPECT_TRUE(brief->ok);
+  EXPECT_TRUE(sync_->ok);
+  EXPECT_EQ(sync_->reason, commands::kSyncAskedByService);
+}
+
 // The gateway answers a brief for another mail than the one asked for.
 TEST_F(MailServiceEndToEnd, ABriefIsStoredIntoTheMailItsAnswerNames) {
   MakeService();

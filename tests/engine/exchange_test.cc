@@ -12,7 +12,10 @@
 #include <functional>
 #include <mutex>
 #include <set>
+#include <string>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 #include "engine/trace.h"
 #include "gtest/gtest.h"
@@ -282,6 +285,38 @@ TEST_F(ExchangeTest, DailyLimitStopsOnlyTheSync) {
   EXPECT_EQ(0u, last_request_size_.load());
   recorder_ = Recorder();
   EXPECT_EQ(ExchangeOutcome::kDelivered, Run());
+}
+
+// Each failing step leaves one line in the network log: its message, the
+// error and the step.
+TEST_F(ExchangeTest, FailingStepsAreTracedWithTheirMessages) {
+  struct Lines : TraceSink {
+    void Write(std::string_view file, std::string_view message, uint32_t v1, uint32_t v2) override {
+      if (file != kNetworkLog) return;  // not the connection manager's
+      lines.push_back(std::string(file) + "|" + std::string(message) + "|" + std::to_string(v1) +
+                      "|" + std::to_string(v2));
+    }
+    std::vector<std::string> lines;
+  } sink;
+  SetTraceSink(&sink);
+  ReplyRaw(200, "<html>not a wrapper</html>");
+  EXPECT_EQ(ExchangeOutcome::kFailed, Run());
+  struct Spent : TransferBudget {
+    bool Reached() override { return true; }
+  } spent;
+  context_.budget = &spent;
+  EXPECT_EQ(ExchangeOutcome::kFailed, Run(ExchangeMode::kSync));
+  context_.budget = nullptr;
+  server_.stop();
+  thread_.join();
+  thread_ = std::thread([] {});
+  EXPECT_EQ(ExchangeOutcome::kFailed, Run());
+  SetTraceSink(nullptr);
+  EXPECT_EQ(sink.lines, (std::vector<std::string>{
+                            "Network.txt|DecodeResponseBody err|12152|6",
+                            "Network.txt|Reach net flow limit of the day|0|200",
+                            "Network.txt|HttpSendRequest err|12029|4",
+                        }));
 }
 
 TEST_F(ExchangeTest, LoginIsSealedWithThePublicKeyAndOpenedWithThePasswordKey) {

@@ -30,15 +30,6 @@ TEST(TraceTest, SilentByDefaultAndSinkSeesBothEntryPoints) {
                                                   "dialup.txt|In HangUp: g_hConnection=NULL|0|0"}));
 }
 
-TEST(TraceTest, StepMessages) {
-  EXPECT_STREQ(StepMessage(kStepInternetOpen), "InternetOpen_Def err");
-  EXPECT_STREQ(StepMessage(kStepDecodeBody), "DecodeResponseBody err");
-  EXPECT_STREQ(StepMessage(kStepSyncKey), "Sync Key err");
-  EXPECT_STREQ(StepMessage(kStepFlowLimit), "Reach net flow limit of the day");
-  EXPECT_EQ(StepMessage(kStepNoConnection), nullptr);
-  EXPECT_EQ(StepMessage(7), nullptr);
-}
-
 }  // namespace
 }  // namespace engine
 }  // namespace quill

@@ -76,6 +76,7 @@ class TestJob : public NetJob {
     link.SendPercent(std::make_unique<CountedResult>(0));
     link.SendData(std::make_unique<CountedResult>(static_cast<int32_t>(job_id())));
     saw_cancel_ = !link.ShouldContinue();
+    if (saw_cancel_ && saw_cancel_count_ != nullptr) ++*saw_cancel_count_;
   }
   int GetJobType() const override { return kJobSync; }
   void OnDataCome(uint32_t, int, JobResult* response, uint32_t) override {
@@ -83,6 +84,7 @@ class TestJob : public NetJob {
   }
   uint32_t error_step_ = 0;
   bool saw_cancel_ = false;
+  std::atomic<int>* saw_cancel_count_ = nullptr;  // counts the jobs that saw a cancel
 
  private:
   Gate* gate_;
@@ -166,19 +168,31 @@ TEST_F(WorkerPoolTest, CancelQueuedRunningAndUnknown) {
 TEST_F(WorkerPoolTest, CancelAllFreesQueueAndErrorsReachListener) {
   WorkerPool pool(&loop_);
   Gate gate;
-  auto failing = std::make_unique<TestJob>(&gate, &rec_);
-  failing->error_step_ = 4;
-  pool.AddJob(std::move(failing));
-  for (int i = 0; i < 4; ++i) pool.AddJob(std::make_unique<TestJob>(&gate, &rec_));
-  EXPECT_EQ(pool.CancelAllJobs(), 1u);
-  // Whatever a worker had fetched still ends; nothing else runs.
-  gate.Open();
-  PumpUntil([&] { return pool.busy_count() == 0 && pool.queued_count() == 0; });
-  loop_.PumpUntil([] { return false; }, 50);
-  EXPECT_LE(rec_.ended.size(), 1u);
-  if (!rec_.ended.empty()) {
-    EXPECT_EQ(rec_.errors, std::vector<uint32_t>{4});
+  std::atomic<int> saw_cancel{0};
+  // Three running jobs (one of them fails) fill the workers; four wait.
+  std::vector<int32_t> running;
+  for (int i = 0; i < 3; ++i) {
+    auto job = std::make_unique<TestJob>(&gate, &rec_);
+    if (i == 0) job->error_step_ = 4;
+    job->saw_cancel_count_ = &saw_cancel;
+    running.push_back(pool.AddJob(std::move(job)));
+    ASSERT_TRUE(PumpUntil([&] { return pool.busy_count() == running.size(); }));
   }
+  for (int i = 0; i < 4; ++i) pool.AddJob(std::make_unique<TestJob>(&gate, &rec_));
+  ASSERT_EQ(pool.queued_count(), 4u);
+  EXPECT_EQ(pool.CancelAllJobs(), 1u);
+  EXPECT_EQ(pool.queued_count(), 0u);  // the waiting ones are gone unrun
+  gate.Open();
+  ASSERT_TRUE(PumpUntil([&] { return rec_.ended.size() == 3; }));
+  // The running ones still end, each once, having been told to stop; the
+  // failing one's error reached the listener.
+  std::set<uint32_t> ended(rec_.ended.begin(), rec_.ended.end());
+  EXPECT_EQ(ended, std::set<uint32_t>(running.begin(), running.end()));
+  EXPECT_EQ(rec_.errors, std::vector<uint32_t>{4});
+  EXPECT_EQ(rec_.ran.size(), 2u);
+  EXPECT_EQ(saw_cancel, 2);  // the two that did not fail looked
+  ASSERT_TRUE(PumpUntil([&] { return pool.busy_count() == 0; }));
+  EXPECT_EQ(rec_.ended.size(), 3u);
   EXPECT_EQ(g_live_results, 0);
 }
 

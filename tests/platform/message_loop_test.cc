@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <thread>
 #include <vector>
 
@@ -13,6 +14,24 @@ namespace quill {
 namespace {
 
 constexpr uint32_t kMsg = kWmUser + 1;
+
+// A host that only counts wakes. A worker's send wakes it once the message
+// is queued, so a test waits on that, not on a sleep.
+class CountingHost : public MessageLoopHost {
+ public:
+  void Wake() override { ++wakes; }
+  std::atomic<int> wakes{0};
+};
+
+// Spins (yielding) until done(), at most ten seconds; no message is handled.
+bool SpinUntil(const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::yield();
+  }
+  return true;
+}
 
 TEST(MessageLoopTest, SendBlocksUntilHandledAndReturnsResult) {
   MessageLoop loop;
@@ -71,24 +90,32 @@ TEST(MessageLoopTest, DestroyWakesWaitingSenderWithFailure) {
     ++calls;
     return 0;
   });
+  CountingHost host;
+  loop.SetHost(&host);
   std::atomic<int> state{0};  // 1 failed, 2 succeeded
   std::thread worker([&] { state = loop.Send(ep, kMsg, 0, 0) ? 2 : 1; });
-  // Let the send queue (no pump runs), then close the endpoint under it.
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  // The send is queued (no pump runs); the endpoint closes under it.
+  ASSERT_TRUE(SpinUntil([&] { return host.wakes > 0; }));
+  EXPECT_EQ(state, 0);
   loop.DestroyEndpoint(ep);
   worker.join();
   EXPECT_EQ(state, 1);
   EXPECT_EQ(calls, 0);
+  loop.SetHost(nullptr);
 }
 
 TEST(MessageLoopTest, QuitFailsWaitingAndLaterSends) {
   MessageLoop loop;
   EndpointId ep = loop.CreateEndpoint([](uint32_t, uintptr_t, intptr_t) -> intptr_t { return 0; });
+  CountingHost host;
+  loop.SetHost(&host);
   std::atomic<int> state{0};
   std::thread worker([&] { state = loop.Send(ep, kMsg, 0, 0) ? 2 : 1; });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(SpinUntil([&] { return host.wakes > 0; }));  // the send is queued
+  EXPECT_EQ(state, 0);
   loop.Quit(7);
   worker.join();
+  loop.SetHost(nullptr);
   EXPECT_EQ(state, 1);
   EXPECT_EQ(loop.Run(), 7);
   EXPECT_FALSE(loop.Post(ep, kMsg, 0, 0));
@@ -110,6 +137,8 @@ TEST(MessageLoopTest, RefOutlivesLoop) {
 // Sent messages overtake posted ones, also in a pump nested in a handler.
 TEST(MessageLoopTest, SentBeforePostedAlsoWhenNested) {
   MessageLoop loop;
+  CountingHost host;
+  loop.SetHost(&host);
   std::vector<int> order;
   std::atomic<bool> sent_queued{false};
   std::thread worker;
@@ -120,9 +149,10 @@ TEST(MessageLoopTest, SentBeforePostedAlsoWhenNested) {
       // Nested wait: queue posts 10, 11, then let a worker send 20.
       loop.Post(ep, kMsg + 1, 10, 0);
       loop.Post(ep, kMsg + 1, 11, 0);
+      const int posted = host.wakes;
       worker = std::thread([&] { loop.Send(ep, kMsg + 2, 20, 0); });
-      // Give the send time to queue before the nested pump looks.
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      // The send is queued before the nested pump looks.
+      EXPECT_TRUE(SpinUntil([&] { return host.wakes > posted; }));
       loop.PumpUntil([&] { return order.size() >= 4; }, 5000);
     }
     return 0;
@@ -130,6 +160,7 @@ TEST(MessageLoopTest, SentBeforePostedAlsoWhenNested) {
   loop.Post(ep, kMsg, 1, 0);
   EXPECT_TRUE(loop.PumpUntil([&] { return order.size() >= 4; }, 5000));
   worker.join();
+  loop.SetHost(nullptr);
   EXPECT_EQ(order, (std::vector<int>{1, 20, 10, 11}));
 }
 
@@ -165,13 +196,6 @@ TEST(MessageLoopTest, PumpUntilTimesOut) {
   EXPECT_FALSE(loop.PumpUntil([] { return false; }, 20));
 }
 
-
-// A host that only counts wakes; the test drives DispatchReady itself.
-class CountingHost : public MessageLoopHost {
- public:
-  void Wake() override { ++wakes; }
-  std::atomic<int> wakes{0};
-};
 
 TEST(MessageLoopHostTest, QueuedWorkAndTimersWakeTheHost) {
   MessageLoop loop;

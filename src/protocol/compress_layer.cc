@@ -21,6 +21,24 @@ bool MethodAllowed(int version, int method) {
   return version == kCompressVersion1002 && method == kCompressStored;
 }
 
+// A payload this long or longer is sampled before it is compressed whole.
+constexpr size_t kSampleThreshold = 8192;
+constexpr size_t kSampleLength = 4096;
+
+// Whether a payload looks incompressible (already compressed or enciphered,
+// as attachment and package pieces mostly are): its last kSampleLength
+// bytes, where a message's bulk field sits, do not shrink by a 32nd at
+// zlib's fastest level. Deflating such a piece whole at the default level
+// only to store it cost about a quarter of a download's CPU.
+bool LooksIncompressible(ByteView data) {
+  if (data.size < kSampleThreshold) return false;
+  const uint8_t* sample = data.data + data.size - kSampleLength;
+  uLongf size = compressBound(kSampleLength);
+  Bytes out(size);
+  if (compress2(out.data(), &size, sample, kSampleLength, Z_BEST_SPEED) != Z_OK) return false;
+  return size >= kSampleLength - kSampleLength / 32;
+}
+
 }  // namespace
 
 int SealCompressed(ByteView data, Bytes* out, int method, int version) {
@@ -33,7 +51,7 @@ int SealCompressed(ByteView data, Bytes* out, int method, int version) {
 
   const uint32_t raw_length = static_cast<uint32_t>(data.size);
   Bytes compressed;
-  bool stored = method == kCompressStored;
+  bool stored = method == kCompressStored || (method == kCompressAuto && LooksIncompressible(data));
   if (!stored) {
     uLongf size = compressBound(static_cast<uLong>(data.size));
     compressed.resize(size);

@@ -82,6 +82,31 @@ TEST(CompressLayer, ZlibWhenItShrinksAndRoundTrips) {
   EXPECT_EQ(out, data);
 }
 
+// Long payloads are sampled at their tail, where a piece's bulk sits: noise
+// there is stored without being deflated whole, text is deflated as usual.
+TEST(CompressLayer, LongPayloadsAreSampledAtTheirTail) {
+  Bytes noise_tail(8 * 1024, 'h');  // a compressible head does not decide
+  uint32_t x = 12345;
+  for (size_t i = 0; i < 16 * 1024; ++i) {
+    x = x * 1103515245u + 12345u;
+    noise_tail.push_back(static_cast<uint8_t>(x >> 24));
+  }
+  Bytes text_tail(16 * 1024, 'q');
+  for (const auto& [data, method] : {std::pair<Bytes, int>{noise_tail, 2}, {text_tail, 1}}) {
+    Bytes out;
+    ASSERT_EQ(SealCompressed(data, &out), kEnvOk);
+    TagCodec layer;
+    ASSERT_EQ(layer.Attach(out.data(), static_cast<int32_t>(out.size())), CodecOk);
+    int32_t got = 0;
+    ASSERT_EQ(layer.GetInt(202, &got), CodecOk);
+    EXPECT_EQ(got, method);
+    Bytes back;
+    int version = 0;
+    ASSERT_EQ(OpenCompressed(out, &back, &version), kEnvOk);
+    EXPECT_EQ(back, data);
+  }
+}
+
 TEST(CompressLayer, VersionAndMethodRules) {
   Bytes out;
   EXPECT_EQ(SealCompressed(Text("x"), &out, kCompressAuto, 1003), kEnvBadVersion);

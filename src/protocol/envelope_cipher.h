@@ -59,6 +59,9 @@ class EnvelopeCipher {
   uint64_t ForwardRounds(uint64_t block) const;
   // Undoes ForwardRounds exactly.
   uint64_t BackwardRounds(uint64_t block) const;
+  // BackwardRounds on two independent blocks at once, interleaved: each
+  // round is a chain of table loads, and two chains keep the core busier.
+  void BackwardRoundsPair(uint64_t* a, uint64_t* b) const;
 
   uint8_t key_[8];  // key material K, enciphered as the first CBC block
   // Subkey i as two words of four 6-bit groups, one group per byte: [0] holds

@@ -125,17 +125,7 @@ void FolderDialog::DumpText(QStringList* lines) {
 
 bool FolderDialog::RunCommand(uint32_t command, QString* why) {
   PrepareMenu();
-  QAction* action = FindCommand(menu_, command);
-  if (action == nullptr) {
-    *why = QStringLiteral("the folder screen has no command %1").arg(command);
-    return false;
-  }
-  if (!action->isEnabled()) {
-    *why = QStringLiteral("command %1 is disabled").arg(command);
-    return false;
-  }
-  action->trigger();
-  return true;
+  return TriggerCommand(menu_, command, QStringLiteral("the folder screen"), why);
 }
 
 bool FolderDialog::SelectRow(int row, QString* why) {

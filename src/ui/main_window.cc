@@ -672,17 +672,7 @@ bool MainWindow::RunCommand(uint32_t command, QString* why) {
     return true;
   }
   PrepareMenu();
-  QAction* action = FindCommand(menu_, command);
-  if (action == nullptr) {
-    *why = QStringLiteral("menu 128 has no command %1").arg(command);
-    return false;
-  }
-  if (!action->isEnabled()) {
-    *why = QStringLiteral("command %1 (%2) is disabled").arg(command).arg(action->text());
-    return false;
-  }
-  action->trigger();
-  return true;
+  return TriggerCommand(menu_, command, QStringLiteral("menu 128"), why);
 }
 
 bool MainWindow::SelectRow(int row, QString* why) {

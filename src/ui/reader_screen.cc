@@ -366,17 +366,7 @@ bool ReaderScreen::Busy() const {
 
 bool ReaderScreen::RunCommand(uint32_t command, QString* why) {
   PrepareMenu();
-  QAction* action = FindCommand(menu_, command);
-  if (action == nullptr) {
-    *why = QStringLiteral("menu 207 has no command %1").arg(command);
-    return false;
-  }
-  if (!action->isEnabled()) {
-    *why = QStringLiteral("command %1 (%2) is disabled").arg(command).arg(action->text());
-    return false;
-  }
-  action->trigger();
-  return true;
+  return TriggerCommand(menu_, command, QStringLiteral("menu 207"), why);
 }
 
 std::function<void(MainWindow*, uint32_t)> ReaderOpener(facade::MailService* service,

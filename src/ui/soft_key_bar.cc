@@ -55,5 +55,19 @@ QAction* FindCommand(QMenu* menu, uint32_t command) {
   return nullptr;
 }
 
+bool TriggerCommand(QMenu* menu, uint32_t command, const QString& menu_name, QString* why) {
+  QAction* action = FindCommand(menu, command);
+  if (action == nullptr) {
+    *why = QStringLiteral("%1 has no command %2").arg(menu_name).arg(command);
+    return false;
+  }
+  if (!action->isEnabled()) {
+    *why = QStringLiteral("command %1 (%2) is disabled").arg(command).arg(action->text());
+    return false;
+  }
+  action->trigger();
+  return true;
+}
+
 }  // namespace ui
 }  // namespace quill

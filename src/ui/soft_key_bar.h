@@ -38,6 +38,11 @@ class SoftKeyBar : public QWidget {
 // sub-menus; null when absent.
 QAction* FindCommand(QMenu* menu, uint32_t command);
 
+// A script's menu step: triggers `command` of `menu` (searched as above).
+// False, with *why naming `menu_name` and the command, when the menu has no
+// such command or it is disabled.
+bool TriggerCommand(QMenu* menu, uint32_t command, const QString& menu_name, QString* why);
+
 }  // namespace ui
 }  // namespace quill
 

@@ -56,6 +56,8 @@ class Exchange {
   ExchangeOutcome Fail(uint32_t error, uint32_t step, bool hang_up);
   // The pooled connection goes back once the exchange ended cleanly.
   void KeepConnection();
+  // Every byte of the last request went out.
+  bool request_delivered() const { return request_delivered_; }
 
  private:
   bool Seal(Bytes* packed);
@@ -66,6 +68,7 @@ class Exchange {
   const SessionSnapshot session_;               // the key of every request and answer
   std::unique_ptr<HttpSession> http_;           // step 1
   std::unique_ptr<HttpConnection> connection_;  // step 2
+  bool request_delivered_ = false;              // the last request's body went out whole
 };
 
 ExchangeOutcome Exchange::Fail(uint32_t error, uint32_t step, bool hang_up) {
@@ -131,7 +134,10 @@ ExchangeOutcome Exchange::Post(const std::string& path, Encode encode, Bytes* re
   // Step 4. A cancelled job (its operation replaced, the service going
   // away) stops its transfer within about a second and reports nothing:
   // nobody waits for it.
-  if (!http->Send(ByteView(body), [this] { return reporter_->ShouldContinue(); })) {
+  request_delivered_ = false;
+  const bool sent = http->Send(ByteView(body), [this] { return reporter_->ShouldContinue(); });
+  request_delivered_ = http->body_delivered();
+  if (!sent) {
     const uint32_t error = GetLastError();
     http.reset();
     connection_.reset();
@@ -225,11 +231,11 @@ class PartialFile {
   bool kept_;                   // completed, kept, or kept by the target: not deleted
 };
 
-}  // namespace
-
-ExchangeOutcome RunExchange(const ExchangeContext& context, const ExchangeRequest& request,
-                            ExchangeCommand* command, JobReporter* reporter) {
-  Exchange exchange(context, request, reporter);
+// The steps of one exchange after its Exchange was made; reports through
+// the exchange's reporter.
+ExchangeOutcome RunExchangeSteps(Exchange* exchange_ptr, ExchangeCommand* command,
+                                 JobReporter* reporter) {
+  Exchange& exchange = *exchange_ptr;
   const ExchangeOutcome opened = exchange.Open();
   if (opened != ExchangeOutcome::kDelivered) return opened;
   Bytes response;
@@ -248,6 +254,46 @@ ExchangeOutcome RunExchange(const ExchangeContext& context, const ExchangeReques
   if (!result) return exchange.Fail(kHttpErrorInvalidResponse, kStepDecodeBody, false);
   reporter->SendData(std::move(result));
   return ExchangeOutcome::kDelivered;
+}
+
+// Records the one report of an exchange instead of sending it; asks the
+// job whether to go on.
+class AttemptRecorder : public JobReporter {
+ public:
+  AttemptRecorder(ExchangeAttempt* attempt, const JobReporter* job) : attempt_(attempt), job_(job) {}
+  bool ShouldContinue() const override { return job_->ShouldContinue(); }
+  bool SendError(uint32_t system_error, uint32_t step) override {
+    attempt_->error = system_error;
+    attempt_->step = step;
+    return true;
+  }
+  bool SendData(std::unique_ptr<JobResult> response, uintptr_t) override {
+    attempt_->result = std::move(response);
+    return true;
+  }
+  bool SendPercent(std::unique_ptr<JobResult>) override { return false; }
+
+ private:
+  ExchangeAttempt* const attempt_;
+  const JobReporter* const job_;
+};
+
+}  // namespace
+
+ExchangeOutcome RunExchange(const ExchangeContext& context, const ExchangeRequest& request,
+                            ExchangeCommand* command, JobReporter* reporter) {
+  Exchange exchange(context, request, reporter);
+  return RunExchangeSteps(&exchange, command, reporter);
+}
+
+ExchangeAttempt ExchangeOnce(const ExchangeContext& context, const ExchangeRequest& request,
+                             ExchangeCommand* command, const JobReporter* job) {
+  ExchangeAttempt attempt;
+  AttemptRecorder recorder(&attempt, job);
+  Exchange exchange(context, request, &recorder);
+  attempt.outcome = RunExchangeSteps(&exchange, command, &recorder);
+  attempt.request_delivered = exchange.request_delivered();
+  return attempt;
 }
 
 std::string ChunkedDownloadCommand::FinalPath(const DownloadTarget& target) const {

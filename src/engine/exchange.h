@@ -104,6 +104,26 @@ class SessionKeyErrorResult : public JobResult {
 ExchangeOutcome RunExchange(const ExchangeContext& context, const ExchangeRequest& request,
                             ExchangeCommand* command, JobReporter* reporter);
 
+// --- One request of a conversation ---------------------------------------
+//
+// A job that holds a conversation of several requests (the long-mail
+// delivery) runs each through ExchangeOnce: the steps of RunExchange, but
+// nothing is reported; the job decides what a failure means, and whether
+// the request may be sent again. The transfer stops (kCancelled) when
+// `job` says the job should not continue.
+struct ExchangeAttempt {
+  ExchangeOutcome outcome = ExchangeOutcome::kFailed;  // kDelivered, kFailed, kNoConnection or kCancelled
+  std::unique_ptr<JobResult> result;  // kDelivered: the decoded answer, or a -3 result
+  uint32_t error = 0;                 // kFailed: the platform error
+  uint32_t step = 0;                  // kFailed: the failing step (1-6)
+  // kFailed: every byte of the request reached the gateway (the answer was
+  // then lost, cut or undecodable), so the gateway may have acted on it.
+  bool request_delivered = false;
+};
+
+ExchangeAttempt ExchangeOnce(const ExchangeContext& context, const ExchangeRequest& request,
+                             ExchangeCommand* command, const JobReporter* job);
+
 // --- Chunked download (attachments, inline images, update packages) ------
 //
 // One connection serves every chunk; each chunk is one POST carrying the

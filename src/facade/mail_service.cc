@@ -12,7 +12,8 @@ MailService::MailService(MessageLoop* loop, MailServiceOptions options)
       fetch_(&core_, &sync_),
       connect_(&core_),
       attach_(&core_, &sync_),
-      image_(&core_) {}
+      image_(&core_),
+      long_mail_(&core_) {}
 
 MailService::~MailService() {
   // The jobs' last ends arrive here, while every unit still lives.

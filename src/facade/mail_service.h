@@ -24,6 +24,7 @@
 #include "facade/connect_operation.h"
 #include "facade/facade_core.h"
 #include "facade/login_operation.h"
+#include "facade/long_mail_operation.h"
 #include "facade/mail_fetch_operation.h"
 #include "facade/mail_image_operation.h"
 #include "facade/sync_operation.h"
@@ -103,6 +104,16 @@ class MailService {
     return image_.DoMailGetImg(mail_id, std::move(url), width, height);
   }
 
+  // Delivers the local mail mail_id (saved first, with its per-mail files)
+  // through the service; compose_mode is the compose screen's 1..3. False
+  // when the mail is unknown, not local, already being delivered, or nothing
+  // was started or queued; a started delivery reports LongMailProgress
+  // before every request and ends with one LongMailDone. Delivered, the
+  // mail becomes the service's mail in folder 3.
+  bool DoDelvLongMail(uint32_t mail_id, int32_t compose_mode) {
+    return long_mail_.DoDelvLongMail(mail_id, compose_mode);
+  }
+
   // Brings up the connection of a destination on a worker; false when the
   // job could not be queued. A started dial ends with one ConnectDone.
   bool DoConnect(int destination) { return connect_.DoConnect(destination); }
@@ -142,6 +153,15 @@ class MailService {
     return connect_.done().Subscribe(std::move(h));
   }
   void UnsubscribeConnectDone(int id) { connect_.done().Unsubscribe(id); }
+  int SubscribeLongMailProgress(std::function<void(const commands::LongMailProgress&)> h) {
+    return long_mail_.progress().Subscribe(std::move(h));
+  }
+  void UnsubscribeLongMailProgress(int id) { long_mail_.progress().Unsubscribe(id); }
+  // The outcome, and the MailID it was for.
+  int SubscribeLongMailDone(std::function<void(const commands::LongMailOutcome&, uint32_t)> h) {
+    return long_mail_.done().Subscribe(std::move(h));
+  }
+  void UnsubscribeLongMailDone(int id) { long_mail_.done().Unsubscribe(id); }
   // After every start of a job (and of each further page of a sync).
   int SubscribeJobStarted(SignalHandler h) { return core_.job_started().Subscribe(std::move(h)); }
   void UnsubscribeJobStarted(int id) { core_.job_started().Unsubscribe(id); }
@@ -184,6 +204,7 @@ class MailService {
   ConnectOperation connect_;
   AttachmentOperation attach_;
   MailImageOperation image_;
+  LongMailOperation long_mail_;
 };
 
 }  // namespace facade

@@ -154,5 +154,12 @@ const GatewayAccount* AccountBook::Find(std::string_view name) const {
   return nullptr;
 }
 
+const GatewayAccount* AccountBook::FindByAddress(std::string_view address) const {
+  for (const GatewayAccount& a : accounts_) {
+    if (!a.address.empty() && EqualsIgnoringAsciiCase(a.address, address)) return &a;
+  }
+  return nullptr;
+}
+
 }  // namespace gateway
 }  // namespace quill

@@ -52,6 +52,8 @@ class AccountBook {
   bool Add(const GatewayAccount& account, std::string* error);
   // The account whose name equals `name` ignoring ASCII case, or null.
   const GatewayAccount* Find(std::string_view name) const;
+  // The account whose address equals `address` ignoring ASCII case, or null.
+  const GatewayAccount* FindByAddress(std::string_view address) const;
 
  private:
   std::vector<GatewayAccount> accounts_;  // in file order

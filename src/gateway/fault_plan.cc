@@ -30,13 +30,13 @@ bool ParseFaultSpec(std::string_view spec, std::string* command, Fault* fault) {
     mode = mode.substr(0, colon);
   }
   *fault = Fault();
-  if (mode == "delay" || mode == "result") {
+  if (mode == "delay" || mode == "result" || mode == "refuse") {
     if (!has_arg || !ParseInt(arg, &fault->argument)) return false;
     if (mode == "delay") {
       fault->mode = FaultMode::kDelay;
       return fault->argument >= 0 && fault->argument <= kMaxDelayMs;
     }
-    fault->mode = FaultMode::kResult;
+    fault->mode = mode == "result" ? FaultMode::kResult : FaultMode::kRefuse;
     return true;
   }
   if (has_arg) return false;
@@ -48,6 +48,8 @@ bool ParseFaultSpec(std::string_view spec, std::string* command, Fault* fault) {
     fault->mode = FaultMode::kHttp500;
   } else if (mode == "expire") {
     fault->mode = FaultMode::kExpire;
+  } else if (mode == "cut") {
+    fault->mode = FaultMode::kCut;
   } else if (mode != "none") {
     return false;
   }

@@ -23,11 +23,13 @@ enum class FaultMode {
   kDelay,    // answer normally after `argument` milliseconds
   kExpire,   // the request's session expires now: wrapper result -3
   kResult,   // answer the command with result `argument`
+  kCut,      // read the request, then close the connection before the command acts
+  kRefuse,   // the command refuses in its own way with code `argument`
 };
 
 struct Fault {
   FaultMode mode = FaultMode::kNone;
-  int32_t argument = 0;  // milliseconds for kDelay, the result for kResult
+  int32_t argument = 0;  // milliseconds for kDelay, the code for kResult and kRefuse
   bool once = false;     // cleared after the first request it applied to
 };
 
@@ -35,7 +37,7 @@ struct Fault {
 constexpr char kAllCommands[] = "all";
 
 // Parses "COMMAND=MODE[:ARG]" (MODE: drop, garbage, http500, delay:MS,
-// expire, result:CODE, none). False on anything else; a delay is at most
+// expire, result:CODE, cut, refuse:CODE, none). False on anything else; a delay is at most
 // 600000 ms.
 bool ParseFaultSpec(std::string_view spec, std::string* command, Fault* fault);
 

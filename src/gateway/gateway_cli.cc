@@ -81,7 +81,7 @@ bool ParseGatewayCommandLine(const std::vector<std::string>& args, GatewayComman
       std::pair<std::string, Fault> f;
       if (!ParseFaultSpec(v, &f.first, &f.second)) {
         *error = "--fault: expected COMMAND=MODE[:ARG] with MODE drop, garbage, http500, "
-                 "delay:MS, expire or result:CODE: " + v;
+                 "delay:MS, expire, result:CODE, cut or refuse:CODE: " + v;
         return false;
       }
       out->faults.push_back(f);

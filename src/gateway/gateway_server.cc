@@ -63,6 +63,8 @@ GatewayServer::GatewayServer(GatewayOptions options, FileSystem* fs)
   Register(std::make_unique<BodyCommand>(&mailboxes_));
   Register(std::make_unique<AttachCommand>(&mailboxes_, &contents_));
   Register(std::make_unique<ImageCommand>(&mailboxes_, &contents_, options_.allow_remote_images));
+  Register(std::make_unique<LongMailCommand>(fs, options_.state_dir, &accounts_, &relay_,
+                                             &mailboxes_));
 }
 
 void GatewayServer::Register(std::unique_ptr<SessionCommand> command) {
@@ -84,7 +86,8 @@ bool GatewayServer::LoadState(std::string* error) {
     return false;
   }
   if (!LoadOrCreateServerKey(fs_, dir + "/" + kServerKeyFileName, &key_, error) ||
-      !accounts_.Load(fs_, AccountsPath(dir), error)) {
+      !accounts_.Load(fs_, AccountsPath(dir), error) ||
+      !LoadRelayConfig(fs_, dir + "/" + kRelayConfigFileName, &relay_, error)) {
     return false;
   }
   AuthPolicy policy;
@@ -200,6 +203,11 @@ void GatewayServer::Handle(const httplib::Request& req, httplib::Response* res) 
     res->set_content(kGarbage, kContentType);
     return;
   }
+  if (fault.mode == FaultMode::kCut) {
+    // The request was read whole; the connection closes before an answer.
+    res->set_content_provider(1, kContentType, [](size_t, size_t, httplib::DataSink&) { return false; });
+    return;
+  }
   Bytes answer;
   AnswerRequest(command, fault, ByteView(req.body), &answer);
   auto shared = std::make_shared<const std::string>(ByteView(answer).ToString());
@@ -264,6 +272,8 @@ Bytes GatewayServer::AnswerSession(SessionCommand* command, const Fault& fault,
     if (response.Body().PutInt(1, fault.argument) != protocol::CodecOk) {
       return Wrapper(kWrapperRequestFailed);
     }
+  } else if (fault.mode == FaultMode::kRefuse) {
+    if (!command->Refuse(fault.argument, &response)) return Wrapper(kWrapperRequestFailed);
   } else if (!command->Answer(session, request, &response)) {
     return Wrapper(kWrapperRequestFailed);
   }

@@ -9,8 +9,10 @@
 // A request the gateway cannot open gets the wrapper result 1. No response
 // body exceeds 20480 bytes.
 //
-// State directory: "server.key", "accounts.cfg", "client.cfg" and the
-// mailboxes under "accounts/NAME/Maildir/".
+// State directory: "server.key", "accounts.cfg", "client.cfg", the
+// optional "relay.cfg" (mail_transport.h), the mailboxes under
+// "accounts/NAME/Maildir/", and the deliveries of "sendlongmail"
+// ("deliveries.db", "spool/").
 //
 // Threading: Start and Stop from one controlling thread; requests are
 // served on a pool of threads; faults(), sessions() may be used from any
@@ -34,7 +36,9 @@
 #include "gateway/auth_service.h"
 #include "gateway/client_config.h"
 #include "gateway/fault_plan.h"
+#include "gateway/long_mail_command.h"
 #include "gateway/mail_commands.h"
+#include "gateway/mail_transport.h"
 #include "gateway/sync_command.h"
 #include "gateway/session_command.h"
 #include "gateway/session_table.h"
@@ -84,7 +88,7 @@ class GatewayServer {
   GatewayServer& operator=(const GatewayServer&) = delete;
 
   // Adds a session command, or replaces a built-in one (sync,
-  // getmailbrief, getmailbody, getmailattach, getmailimg); only before Start. Returns the command
+  // getmailbrief, getmailbody, getmailattach, getmailimg, sendlongmail); only before Start. Returns the command
   // replaced (null when there was none), so a test can wrap a built-in.
   std::unique_ptr<SessionCommand> AddSessionCommand(const std::string& name,
                                                     std::unique_ptr<SessionCommand> command);
@@ -129,6 +133,7 @@ class GatewayServer {
   FileSystem* const fs_;
   crypto::RsaKeyPair key_;          // loaded in LoadState
   AccountBook accounts_;            // loaded in LoadState, read-only while serving
+  SmtpRelay relay_;                 // "relay.cfg", loaded in LoadState
   SessionTable sessions_;
   FaultPlan faults_;
   std::unique_ptr<AuthService> auth_;  // made in LoadState

@@ -8,11 +8,6 @@ namespace quill {
 namespace gateway {
 namespace {
 
-void InitOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { g_mime_init(); });
-}
-
 void CollectMailboxes(InternetAddressList* list, std::vector<MailAddress>* out) {
   if (list == nullptr) return;
   const int n = internet_address_list_length(list);
@@ -80,6 +75,11 @@ void VisitPart(GMimeObject*, GMimeObject* part, gpointer data) {
 
 }  // namespace
 
+void InitGMime() {
+  static std::once_flag once;
+  std::call_once(once, [] { g_mime_init(); });
+}
+
 std::string PlainToHtml(std::string_view plain) {
   std::string out;
   out.reserve(plain.size() + plain.size() / 8);
@@ -102,7 +102,7 @@ std::string PlainToHtml(std::string_view plain) {
 }
 
 ParsedMail ParseMail(std::string_view message) {
-  InitOnce();
+  InitGMime();
   ParsedMail mail;
   GMimeStream* stream = g_mime_stream_mem_new_with_buffer(message.data(), message.size());
   GMimeParser* parser = g_mime_parser_new_with_stream(stream);

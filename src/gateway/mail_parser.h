@@ -45,6 +45,9 @@ constexpr size_t kMaxMailFileBytes = 32u << 20;
 
 ParsedMail ParseMail(std::string_view message);
 
+// Initialises GMime once for the process; every user of GMime calls it.
+void InitGMime();
+
 // Plain text as HTML: &, <, > and " escaped, every line break a <br>
 // (no line feed after it: the client's engine shows a lone LF as a space).
 std::string PlainToHtml(std::string_view plain);

@@ -306,6 +306,14 @@ std::string Mailbox::MessageFile(uint32_t server_id) const {
   return FindMail(server_id, &mail) ? maildir_ + "/" + mail.path : std::string();
 }
 
+bool Mailbox::FindUnique(const std::string& unique, uint32_t* server_id) const {
+  std::lock_guard<std::mutex> lock(mu_);
+  auto it = by_unique_.find(unique);
+  if (it == by_unique_.end()) return false;
+  *server_id = it->second;
+  return true;
+}
+
 bool Mailbox::ReadMail(uint32_t server_id, ParsedMail* out) const {
   MailboxMail mail;
   if (!FindMail(server_id, &mail)) return false;

@@ -114,6 +114,9 @@ class Mailbox {
   bool FindFolder(uint32_t id, MailboxFolder* out) const;
   bool FindContact(uint32_t id, MailboxContact* out) const;
   bool FindMail(uint32_t server_id, MailboxMail* out) const;
+  // The ServerID of the mail whose file name begins with `unique` (up to
+  // ":2,"), as the last Refresh found it.
+  bool FindUnique(const std::string& unique, uint32_t* server_id) const;
   // The parsed file of a mail; false when the mail or its file is gone.
   bool ReadMail(uint32_t server_id, ParsedMail* out) const;
   // The path of a mail's message file; "" when the mail is unknown.

@@ -7,6 +7,7 @@
 #define QUILL_GATEWAY_SESSION_COMMAND_H_
 
 #include "gateway/session_table.h"
+#include "protocol/codec_status.h"
 #include "protocol/message_type.h"
 #include "protocol/wire_message.h"
 
@@ -22,6 +23,12 @@ class SessionCommand {
   // command cannot answer at all: the client then gets a failed wrapper.
   virtual bool Answer(const GatewaySession& session, const protocol::WireMessage& request,
                       protocol::WireMessage* response) = 0;
+  // Fills `response` with the command's own refusal carrying `code` (the
+  // "refuse" fault); by default the response's result is the code.
+  virtual bool Refuse(int32_t code, protocol::WireMessage* response) {
+    response->SetType(type());
+    return response->Body().PutInt(1, code) == protocol::CodecOk;
+  }
 };
 
 }  // namespace gateway

@@ -159,6 +159,9 @@ bool HttpRequest::Send(ByteView body, const std::function<bool()>& keep_going) {
 
   const CURLcode code = curl_easy_perform(curl);
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status_);
+  curl_off_t uploaded = 0;
+  curl_easy_getinfo(curl, CURLINFO_SIZE_UPLOAD_T, &uploaded);
+  body_delivered_ = uploaded >= 0 && static_cast<size_t>(uploaded) >= body.size;
   if (code == CURLE_OK || (code == CURLE_WRITE_ERROR && t.cut)) return true;
   if (!t.began) {
     SetLastError(MapCurlError(code));

@@ -107,6 +107,9 @@ class HttpRequest {
 
   // HTTP status of the response; 0 before one arrived.
   long status() const { return status_; }
+  // Every byte of the body went out, so the server may have acted on the
+  // request even when Send or Read failed afterwards.
+  bool body_delivered() const { return body_delivered_; }
 
  private:
   friend class HttpConnection;
@@ -119,6 +122,7 @@ class HttpRequest {
   long status_ = 0;                   // HTTP status
   bool sent_ = false;                 // Send ran
   bool broken_ = false;               // the response broke off after it began
+  bool body_delivered_ = false;       // every body byte was sent
   uint32_t broken_error_ = 0;         // the error Read reports then
 };
 

@@ -210,5 +210,24 @@ bool AccountStore::SaveLocalMail(const LocalMail& mail, uint32_t* mail_id) {
   return saved;
 }
 
+bool AccountStore::MarkDelivered(uint32_t mail_id, uint32_t server_id) {
+  MailRecord record;
+  if (server_id == 0 || server_id == kLocalServerId || !mails_.ReadMail(mail_id, &record) ||
+      record.server_id() != kLocalServerId) {
+    return false;
+  }
+  const uint32_t held = mails_.FindByServerID(server_id);
+  if (held != 0 && held != mail_id) return mails_.DeleteMail(mail_id);
+  record.set_server_id(server_id);
+  record.set_folder(kSentFolder);
+  record.set_local_kind(0);
+  record.set_save_time(0);
+  // The record is durable before the key goes: a crash between the two
+  // leaves a server mail with a stale key, never a local mail without one.
+  if (!mails_.WriteMail(mail_id, &record) || !mails_.Flush()) return false;
+  mails_.files()->DeleteSendKey(mail_id);
+  return true;
+}
+
 }  // namespace store
 }  // namespace quill

@@ -105,6 +105,14 @@ class AccountStore {
   // exists; true only when record and every file were written.
   bool SaveLocalMail(const LocalMail& mail, uint32_t* mail_id);
 
+  // A local mail was delivered: its record becomes the service's mail
+  // `server_id` in folder 3 (local kind 0) in one record write, then its
+  // "sendmailid.txt" is deleted so a later edit never resumes the old
+  // delivery. When the store already holds that ServerID (a sync brought
+  // the sent copy first) the local mail is deleted instead. False when the
+  // mail is not a local one or the record could not be written.
+  bool MarkDelivered(uint32_t mail_id, uint32_t server_id);
+
  private:
   bool SetFlagsAndQueue(uint32_t mail_id, uint32_t flags);
 

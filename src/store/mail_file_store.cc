@@ -183,6 +183,12 @@ bool MailFileStore::SaveSendKey(uint32_t mail_id, const std::u16string& key) {
   return mail_id != 0 && WriteText(MailDir(mail_id) + "sendmailid.txt", key, false);
 }
 
+bool MailFileStore::DeleteSendKey(uint32_t mail_id) {
+  if (mail_id == 0) return false;
+  const std::string path = MailDir(mail_id) + "sendmailid.txt";
+  return !fs_->Exists(path) || (fs_->Delete(path) && fs_->SyncDir(MailDir(mail_id)));
+}
+
 bool MailFileStore::IsSafeFileName(const std::u16string& name) {
   if (name.empty() || name == u"." || name == u"..") return false;
   for (char16_t c : name) {

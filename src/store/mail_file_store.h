@@ -64,6 +64,9 @@ class MailFileStore {
   // it. Refused when offset is past the current end.
   bool WriteBody(uint32_t mail_id, const std::u16string& text, uint64_t offset);
   bool SaveSendKey(uint32_t mail_id, const std::u16string& key);
+  // Deletes "sendmailid.txt" (a delivery that ended); a missing file is
+  // success.
+  bool DeleteSendKey(uint32_t mail_id);
   // Names from the service are cut to this many bytes in file names.
   static constexpr size_t kMaxSafeNameBytes = 200;
 

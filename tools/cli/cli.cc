@@ -28,7 +28,8 @@ namespace {
 const std::vector<CommandEntry>& Table() {
   static const std::vector<CommandEntry>* table = [] {
     auto* t = new std::vector<CommandEntry>();
-    for (auto group : {AccountCommands, MailboxCommands, AttachmentCommands, StoreCheckCommands}) {
+    for (auto group : {AccountCommands, MailboxCommands, AttachmentCommands, SendCommands,
+                       StoreCheckCommands}) {
       for (const CommandEntry& entry : group()) t->push_back(entry);
     }
     return t;

@@ -12,6 +12,7 @@ namespace cli {
 
 std::vector<CommandEntry> AccountCommands();     // login, sync
 std::vector<CommandEntry> MailboxCommands();     // list, show, mark, delete, folders, contacts
+std::vector<CommandEntry> SendCommands();        // send, outbox
 std::vector<CommandEntry> StoreCheckCommands();  // check
 std::vector<CommandEntry> AttachmentCommands();  // attachments, fetch, images
 

@@ -78,10 +78,11 @@ void LongMailConversation::ClearRequest() {
 
 bool LongMailConversation::Ready(int stage, int index, const std::string& file, uint64_t size,
                                  uint64_t offset) {
-  if (++requests_ > max_requests_) {
+  if (requests_ == max_requests_) {
     Fail(kLongStepInstruction, 0);
     return false;
   }
+  ++requests_;
   LongMailProgress p;
   p.mail_id = draft_.mail_id;
   p.stage = stage;

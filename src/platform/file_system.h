@@ -6,8 +6,10 @@
 //   null) and set GetLastError() to an errno value.
 // - File::ReadAt and File::WriteAt loop over short transfers: ReadAt stops
 //   early only at the end of the file, WriteAt writes all bytes or fails.
-// - Written data is durable only after File::Sync; a crash may drop any
-//   write that no Sync followed. Rename replaces its target in one step.
+// - Written data is durable only after File::Sync; a power cut may drop or
+//   tear any write that no Sync followed. A file created, renamed or
+//   deleted is durable in its directory only after SyncDir of that
+//   directory. Rename replaces its target in one step.
 // - Open for writing (kReadWrite, kCreate) refuses with ENOSPC when the
 //   volume that holds the file has kMinFreeBytes or fewer bytes free, and
 //   creates missing parent directories.

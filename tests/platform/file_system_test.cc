@@ -5,6 +5,9 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
+#include <map>
+#include <set>
 
 #include "platform/fault_file_system.h"
 #include "platform/last_error.h"
@@ -150,6 +153,129 @@ TEST_F(FileSystemTest, CrashDropsUnsyncedWrites) {
   EXPECT_EQ(Read(unsynced), "before");
   EXPECT_FALSE(fs_->Exists(fresh));
   EXPECT_EQ(Read(dir_ + "/atomic"), "whole");
+}
+
+// Each 512-byte sector of a write made since the last sync lands whole,
+// not at all, or in part (a prefix of it), independently of the others;
+// the synced content is never lost; a seed gives the same cut again.
+TEST_F(FileSystemTest, PowerCutPicksEachSectorsFate) {
+  const std::string path = dir_ + "/data";
+  std::string old_text(2048, 'A'), new_text(2048, 'B');
+  int whole = 0, lost = 0, torn = 0, mixed_cuts = 0;
+  std::string first_of_seed_7;
+  for (uint64_t seed = 1; seed <= 60; ++seed) {
+    FaultInjectingFileSystem fault(fs_);
+    {
+      auto f = fault.Open(path, FileSystem::OpenMode::kCreate);
+      ASSERT_TRUE(f->Truncate(0) && f->WriteAt(0, old_text.data(), old_text.size()) && f->Sync());
+      ASSERT_TRUE(f->WriteAt(0, new_text.data(), new_text.size()));
+    }
+    ASSERT_TRUE(fault.SyncDir(dir_));
+    fault.CutPower(seed % 7 == 0 ? 7 : seed);
+    const std::string got = Read(path);
+    ASSERT_EQ(got.size(), 2048u) << "seed " << seed;
+    if (seed == 7) first_of_seed_7 = got;
+    if (seed % 7 == 0 && seed != 7) {
+      EXPECT_EQ(got, first_of_seed_7);  // reproducible
+    }
+    std::set<int> kinds;
+    for (size_t sector = 0; sector < 4; ++sector) {
+      const std::string s = got.substr(sector * 512, 512);
+      const size_t b = s.find_first_not_of('B');
+      const size_t a = b == std::string::npos ? 512 : s.find_first_not_of('A', b);
+      ASSERT_EQ(a, std::string::npos == a ? a : 512u) << "sector " << sector << " is no prefix";
+      if (b == std::string::npos) {
+        ++whole;
+        kinds.insert(0);
+      } else if (b == 0) {
+        ++lost;
+        kinds.insert(1);
+      } else {
+        ++torn;
+        kinds.insert(2);
+      }
+    }
+    if (kinds.size() > 1) ++mixed_cuts;
+  }
+  EXPECT_GT(whole, 0);
+  EXPECT_GT(lost, 0);
+  EXPECT_GT(torn, 0);
+  EXPECT_GT(mixed_cuts, 0);
+}
+
+// Entry changes since the directory's last sync may be undone, newest
+// first: a new file may vanish, a rename may go back (the old file is then
+// there again, and the renamed one under its old name), a deleted file may
+// come back, a new directory may lose its files. Synced directories keep
+// theirs, and an atomic replace survives whole.
+TEST_F(FileSystemTest, PowerCutUndoesUnsyncedEntries) {
+  std::map<std::string, int> seen;
+  for (uint64_t seed = 1; seed <= 40; ++seed) {
+    for (const char* name : {"/cfg", "/cfg.tmp", "/atomic", "/sub/deep/file"}) fs_->Delete(dir_ + name);
+    for (const auto& [name, text] : {std::pair{"/cfg", "old"}, std::pair{"/gone", "here"}}) {
+      auto f = fs_->Open(dir_ + name, FileSystem::OpenMode::kCreate);  // no sync: the wrapper adopts it
+      ASSERT_TRUE(f && f->Truncate(0) && f->WriteAt(0, text, std::strlen(text)));
+    }
+    FaultInjectingFileSystem fault(fs_);
+    ASSERT_TRUE(fault.ReplaceAtomically(dir_ + "/atomic", ByteView(std::string("whole"))));
+    {
+      auto t = fault.Open(dir_ + "/cfg.tmp", FileSystem::OpenMode::kCreate);
+      ASSERT_TRUE(t->WriteAt(0, "new", 3) && t->Sync());
+      auto n = fault.Open(dir_ + "/sub/deep/file", FileSystem::OpenMode::kCreate);
+      ASSERT_TRUE(n->WriteAt(0, "x", 1) && n->Sync());
+    }
+    ASSERT_TRUE(fault.Rename(dir_ + "/cfg.tmp", dir_ + "/cfg"));
+    ASSERT_TRUE(fault.Delete(dir_ + "/gone"));
+    fault.CutPower(seed);
+    EXPECT_EQ(Read(dir_ + "/atomic"), "whole");
+    const std::string cfg = Read(dir_ + "/cfg"), tmp = Read(dir_ + "/cfg.tmp");
+    if (cfg == "new") {
+      EXPECT_EQ(tmp, "<missing>");
+      ++seen["renamed"];
+    } else {
+      EXPECT_EQ(cfg, "old");
+      EXPECT_TRUE(tmp == "new" || tmp == "<missing>") << tmp;
+      ++seen[tmp == "new" ? "rename undone" : "create undone"];
+    }
+    ++seen[Read(dir_ + "/gone") == "here" ? "delete undone" : "deleted"];
+    ++seen[Read(dir_ + "/sub/deep/file") == "x" ? "directory kept" : "directory undone"];
+  }
+  for (const char* what : {"renamed", "rename undone", "create undone", "delete undone", "deleted",
+                           "directory kept", "directory undone"}) {
+    EXPECT_GT(seen[what], 0) << what;
+  }
+
+}
+
+// After FreezeAfter(n) the power is gone: every changing call fails and
+// changes nothing, reads still work; a cut brings the power back.
+TEST_F(FileSystemTest, FreezeAfterStopsEveryChange) {
+  FaultInjectingFileSystem fault(fs_);
+  auto f = fault.Open(dir_ + "/w", FileSystem::OpenMode::kCreate);
+  ASSERT_NE(f, nullptr);
+  ASSERT_TRUE(fault.SyncDir(dir_));
+  const uint64_t before = fault.change_count();
+  fault.FreezeAfter(2);
+  EXPECT_TRUE(f->WriteAt(0, "ab", 2));
+  EXPECT_TRUE(f->Sync());
+  EXPECT_FALSE(fault.frozen());
+  EXPECT_FALSE(f->WriteAt(2, "c", 1));
+  EXPECT_EQ(GetLastError(), static_cast<uint32_t>(EIO));
+  EXPECT_TRUE(fault.frozen());
+  EXPECT_FALSE(f->Truncate(0));
+  EXPECT_FALSE(f->Sync());
+  EXPECT_FALSE(fault.Delete(dir_ + "/w"));
+  EXPECT_FALSE(fault.Rename(dir_ + "/w", dir_ + "/v"));
+  EXPECT_FALSE(fault.SyncDir(dir_));
+  EXPECT_FALSE(fault.MakeDirs(dir_ + "/d"));
+  EXPECT_EQ(fault.Open(dir_ + "/new", FileSystem::OpenMode::kCreate), nullptr);
+  EXPECT_EQ(Read(dir_ + "/w"), "ab");
+  EXPECT_EQ(fault.change_count(), before + 10);
+  f.reset();
+  fault.CutPower(1);
+  EXPECT_FALSE(fault.frozen());
+  EXPECT_EQ(Read(dir_ + "/w"), "ab");  // synced before the power went
+  EXPECT_TRUE(fault.ReplaceAtomically(dir_ + "/v", ByteView(std::string("z"))));
 }
 
 TEST(DirNameTest, Cases) {

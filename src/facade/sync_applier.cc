@@ -46,8 +46,7 @@ bool AddMail(store::AccountStore* store, const SyncCommand& c, SyncPageStats* st
   *logged_id = held != 0 ? held : mails->AddOrUpdateMail(&record);
   if (*logged_id == 0 || (held != 0 && !mails->WriteMail(held, &record))) return false;
   if (held == 0 && (c.flags & store::kUnreadFlag) != 0) ++stats->unread_added;
-  store->address_book()->AddUnknownAddresses({sender});
-  return true;
+  return store->address_book()->AddUnknownAddresses({sender});
 }
 
 bool UpdateMail(store::AccountStore* store, const SyncCommand& c, uint32_t* logged_id) {
@@ -155,21 +154,23 @@ bool ApplyCommand(store::AccountStore* store, const SyncCommand& c, SyncPageStat
 bool ApplySyncPage(store::AccountStore* store, const commands::SyncResponse& page, bool durable,
                    SyncPageStats* stats) {
   SyncPageStats counted;
+  // Mails, folders and contacts in one batch; EndBatch is false when a
+  // write of the batch failed (the key's durable set commits it).
+  store->BeginBatch();
   bool ok = true;
-  store::MailStore* mails = store->mails();
-  mails->BeginBatch();
   for (const SyncCommand& c : page.commands) {
     if (!(ok = ApplyCommand(store, c, &counted))) break;
   }
-  mails->EndBatch(/*flush=*/false);  // the key's durable set flushes
+  ok = store->EndBatch(/*flush=*/false) && ok;
   // Embedded briefs are stored as fetched ones, in a batch of their own.
   if (ok && !page.briefs.empty()) {
-    mails->BeginBatch();
+    store::MailStore* mails = store->mails();
+    store->BeginBatch();
     for (const commands::BriefResponse& brief : page.briefs) {
       const uint32_t mail_id = mails->FindByServerID(brief.server_id);
       if (mail_id != 0 && !(ok = StoreBrief(store, mail_id, brief))) break;
     }
-    mails->EndBatch(/*flush=*/false);
+    ok = store->EndBatch(/*flush=*/false) && ok;
   }
   ok = ok && store->SetSyncKey(page.new_key, durable);
   *stats = ok ? counted : SyncPageStats();

@@ -28,7 +28,8 @@ struct SyncPageStats {
 
 // Applies one page and moves the sync key on; a durable page makes the
 // store durable and saves the key (see SetSyncKey). False when a store
-// operation failed: the key stays where it was and *stats counts nothing.
+// operation or a write of the page's batch failed: the key stays where it
+// was and *stats counts nothing.
 bool ApplySyncPage(store::AccountStore* store, const commands::SyncResponse& page, bool durable,
                    SyncPageStats* stats);
 

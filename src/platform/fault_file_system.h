@@ -25,13 +25,15 @@
 // delete, rename, mkdir, directory sync) every changing call fails with
 // EIO and changes nothing; reads still work. A cut thaws.
 //
-// Close every File of the wrapper before a cut; files opened after it
-// start a new shadow.
+// Syncs reach the model only: the real disk is never synced (nothing real
+// is at stake in a test, and syncs are slow). Close every File of the
+// wrapper before a cut; files opened after it start a new shadow.
 //
 // Thread safety: every operation holds one lock.
 #ifndef QUILL_PLATFORM_FAULT_FILE_SYSTEM_H_
 #define QUILL_PLATFORM_FAULT_FILE_SYSTEM_H_
 
+#include <cerrno>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -51,9 +53,10 @@ class FaultInjectingFileSystem : public FileSystem {
   // base must outlive this object.
   explicit FaultInjectingFileSystem(FileSystem* base);
 
-  // The nth File::WriteAt from now (1 = the next one) fails with EIO; with
-  // sticky, every later write fails too. nth 0 disarms.
-  void FailWrite(uint64_t nth, bool sticky = false);
+  // The nth File::WriteAt from now (1 = the next one) fails with error
+  // (EIO, or ENOSPC for a full volume); with sticky, every later write
+  // fails too. nth 0 disarms.
+  void FailWrite(uint64_t nth, bool sticky = false, uint32_t error = EIO);
   // The nth File::Sync from now fails with EIO. nth 0 disarms.
   void FailSync(uint64_t nth);
   // Makes FreeSpace report bytes everywhere; nullopt restores the truth.
@@ -137,6 +140,7 @@ class FaultInjectingFileSystem : public FileSystem {
   uint64_t changes_ = 0;
   uint64_t fail_write_at_ = 0;  // absolute write number to fail; 0 none
   bool fail_write_sticky_ = false;
+  uint32_t fail_write_error_ = 0;  // errno the failing writes set
   uint64_t fail_sync_at_ = 0;   // absolute sync number to fail; 0 none
   uint64_t freeze_at_ = 0;      // changes_ value at which the power goes; 0 never
   bool frozen_ = false;

@@ -37,7 +37,11 @@ bool AccountStore::Open(uint32_t uin, const std::string& data_dir) {
   if (opened_) return false;
   uin_ = uin;
   account_dir_ = data_dir + std::to_string(uin) + "/";
+  const bool new_dir = !fs_->Exists(account_dir_);
   bool ok = address_book_.Open(account_dir_ + "address.txt");
+  // A new account directory is durable in the data directory, or a power
+  // cut could take every file in it.
+  if (new_dir) ok = fs_->SyncDir(DirName(account_dir_.substr(0, account_dir_.size() - 1))) && ok;
   ok = folders_.Open(account_dir_ + "folders.idx") && ok;
   fresh_ = !fs_->Exists(account_dir_ + "mails.idx");
   const bool mails_ok = mails_.Open(account_dir_);
@@ -45,20 +49,67 @@ bool AccountStore::Open(uint32_t uin, const std::string& data_dir) {
   settings_.SetPath(account_dir_ + "account.cfg");
   commands_ = std::make_unique<CommandQueue>(fs_, account_dir_);
   opened_ = true;
-  if (mails_ok && (mails_.report().created || mails_.report().reset)) {
-    if (GetSyncKey() != 0) ok = SetSyncKey(0) && ok;
-    ok = mails_.files()->DeleteAllMailFiles() && ok;
-  }
+  seen_failures_ = failures();
+  if (Damaged(nullptr) && GetSyncKey() != 0) ok = SaveSyncKey(0) && ok;
   return ok;
 }
 
+std::array<uint64_t, 3> AccountStore::failures() const {
+  return {mails_.failures(), folders_.failures(), address_book_.failures()};
+}
+
+bool AccountStore::Damaged(const std::array<uint64_t, 3>* since) const {
+  const RecordFileReport* reports[] = {&mails_.report(), &folders_.report(), &address_book_.report()};
+  const std::array<uint64_t, 3> now = failures();
+  for (size_t i = 0; i < now.size(); ++i) {
+    if (since && (*since)[i] == now[i]) continue;  // not reopened since
+    const RecordFileReport* r = reports[i];
+    if (r->created || r->reset || r->repaired) return true;
+  }
+  return false;
+}
+
+bool AccountStore::CheckRollBacks() {
+  const std::array<uint64_t, 3> before = seen_failures_;
+  if (failures() == before) return true;
+  seen_failures_ = failures();
+  {
+    std::lock_guard<std::mutex> lock(settings_mu_);
+    held_sync_key_.reset();
+  }
+  if (Damaged(&before)) SaveSyncKey(0);
+  return false;
+}
+
+void AccountStore::BeginBatch() {
+  if (batch_depth_++ == 0) batch_failures_ = failures();
+  mails_.BeginBatch();
+  folders_.BeginGroup();
+  address_book_.BeginGroup();
+}
+
+bool AccountStore::EndBatch(bool flush) {
+  if (batch_depth_ == 0) return true;
+  --batch_depth_;
+  address_book_.EndGroup();
+  folders_.EndGroup();
+  bool ok = mails_.EndBatch(flush);
+  if (flush && batch_depth_ == 0) {
+    ok = folders_.Flush() && ok;
+    ok = address_book_.Flush() && ok;
+  }
+  return ok && failures() == batch_failures_;
+}
+
 bool AccountStore::CommitSyncKey() {
+  if (!opened_) return false;
+  if (!CheckRollBacks()) return false;
   std::optional<int32_t> held;
   {
     std::lock_guard<std::mutex> lock(settings_mu_);
     held = held_sync_key_;
   }
-  return !held || SetSyncKey(*held, /*durable=*/true);
+  return !held || SaveSyncKey(*held);
 }
 
 int32_t AccountStore::GetSyncKey() {
@@ -68,17 +119,21 @@ int32_t AccountStore::GetSyncKey() {
 }
 
 bool AccountStore::SetSyncKey(int32_t key, bool durable) {
-  if (!durable) {
-    std::lock_guard<std::mutex> lock(settings_mu_);
-    if (!opened_) return false;
-    held_sync_key_ = key;
-    return true;
+  if (!opened_ || !CheckRollBacks()) return false;
+  if (durable) return SaveSyncKey(key);
+  std::lock_guard<std::mutex> lock(settings_mu_);
+  held_sync_key_ = key;
+  return true;
+}
+
+bool AccountStore::SaveSyncKey(int32_t key) {
+  bool committed = mails_.Flush();
+  committed = folders_.Flush() && committed;
+  committed = address_book_.Flush() && committed;
+  if (!committed) {
+    CheckRollBacks();
+    return false;
   }
-  if (!opened_) return false;
-  bool flushed = mails_.Flush();
-  flushed = folders_.Flush() && flushed;
-  flushed = address_book_.Flush() && flushed;
-  if (!flushed) return false;
   std::lock_guard<std::mutex> lock(settings_mu_);
   held_sync_key_.reset();
   return settings_.SetInt(account_keys::kSyncKey.name, key);

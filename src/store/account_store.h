@@ -2,9 +2,13 @@
 // "mails.idx" (MailStore), "folders.idx" (FolderStore), "address.txt"
 // (AddressBook), "account.cfg" and the command queue.
 //
-// When "mails.idx" is new or started over at open, the sync key goes back
-// to 0 and the files of old per-mail directories are deleted, so the
-// service sends the mailbox again and new MailIDs never meet stale bodies.
+// The sync key stands for what the three record files hold. Whenever one
+// of them had to be created, started over or repaired when it opened, the
+// key goes back to 0, so the next sync restores everything the service
+// holds. A write that fails rolls a file back to its last commit; changes
+// made since then under a key not yet saved are gone with it, so that key
+// is dropped and the next set of a key fails once (the sync that relied on
+// those changes ends; the next one starts from the saved key).
 //
 // Thread safety: the UI thread owns the store. The accessors of
 // "account.cfg" below (sync key, last folder, identity, data id) hold one
@@ -65,13 +69,21 @@ class AccountStore {
   // Null before Open.
   CommandQueue* commands() { return commands_.get(); }
 
+  // A batch over mails, folders and contacts (what one sync page changes):
+  // nothing is committed before EndBatch(true) or a durable SetSyncKey.
+  // EndBatch is false when a change of the batch was lost to a failed
+  // write (or, with flush, the commit failed).
+  void BeginBatch();
+  bool EndBatch(bool flush);
+
   // "SYNC_KEY_V1"; 0 while not opened.
   int32_t GetSyncKey();
-  // The sync key moves with every applied page. A durable set first makes
-  // the mails, folders and contacts durable and then saves the key, so a
-  // saved key never runs ahead of what it stands for; a key set otherwise
-  // is only held (and lost in a crash: the pages after the saved key are
-  // then applied again, which changes nothing).
+  // The sync key moves with every applied page. A durable set first commits
+  // the mails, folders and contacts and then saves the key, so a saved key
+  // never runs ahead of what it stands for; a key set otherwise is only
+  // held (and lost in a crash: the pages after the saved key are then
+  // applied again, which changes nothing). False, and nothing set, when a
+  // file rolled back since the key in use was read or set (see above).
   bool SetSyncKey(int32_t key, bool durable = true);
   // Saves a held key durably; true at once when none is held.
   bool CommitSyncKey();
@@ -115,6 +127,16 @@ class AccountStore {
 
  private:
   bool SetFlagsAndQueue(uint32_t mail_id, uint32_t flags);
+  // Roll-backs of mails, folders and contacts so far.
+  std::array<uint64_t, 3> failures() const;
+  // False when a file rolled back since the last look: the held key is
+  // dropped, and the key goes to 0 when the reload found damage.
+  bool CheckRollBacks();
+  // A file was created, started over or repaired when it last opened
+  // (with since: only files reopened after a roll-back since then).
+  bool Damaged(const std::array<uint64_t, 3>* since) const;
+  // Commits the three files, then saves key.
+  bool SaveSyncKey(int32_t key);
 
   FileSystem* const fs_;
   uint32_t uin_ = 0;
@@ -131,6 +153,9 @@ class AccountStore {
   // A sync key set without saving it; kept out of settings_ so that no
   // other setting's save writes it ahead of the mails.
   std::optional<int32_t> held_sync_key_;
+  std::array<uint64_t, 3> seen_failures_{};   // failures() at the last look
+  std::array<uint64_t, 3> batch_failures_{};  // failures() when the batch began
+  int batch_depth_ = 0;          // of BeginBatch
 };
 
 }  // namespace store

@@ -22,13 +22,20 @@ std::u16string Trim(const std::u16string& s) {
 
 }  // namespace
 
-bool AddressBook::Open(const std::string& path) {
-  if (!records_.SetPath(path) || !records_.Open()) return false;
+bool AddressBook::Open(const std::string& path) { return records_.SetPath(path) && Load(); }
+
+bool AddressBook::Settled(bool ok) {
+  if (!ok && !records_.is_open()) Load();
+  return ok;
+}
+
+bool AddressBook::Load() {
   contacts_.clear();
   by_rank_.clear();
   by_name_.clear();
   by_id_.clear();
   addresses_.clear();
+  if (!records_.Open()) return false;
   for (uint32_t id : records_.Ids()) {
     Bytes raw;
     ContactRecord record;
@@ -69,18 +76,21 @@ void AddressBook::Unindex(Handle h) {
 bool AddressBook::Store(Handle h) {
   if (h->record.address.empty()) return true;  // kept for the run only
   const Bytes raw = h->record.Encode();
-  if (h->record_id != 0) return records_.WriteAll(h->record_id, raw);
+  if (h->record_id != 0) return Settled(records_.WriteAll(h->record_id, raw));
   h->record_id = records_.Insert(raw);
-  return h->record_id != 0;
+  return Settled(h->record_id != 0);
 }
 
-AddressBook::Handle AddressBook::Insert(ContactRecord record) {
+bool AddressBook::Insert(ContactRecord record) {
   record.Fit();
-  contacts_.push_back(Contact{0, std::move(record)});
-  Handle h = std::prev(contacts_.end());
-  Store(h);  // a failed write leaves the contact listed for the run
-  Index(h);
-  return h;
+  Contact c{0, std::move(record)};
+  if (!c.record.address.empty()) {  // else kept for the run only
+    c.record_id = records_.Insert(c.record.Encode());
+    if (!Settled(c.record_id != 0)) return false;
+  }
+  contacts_.push_back(std::move(c));
+  Index(std::prev(contacts_.end()));
+  return true;
 }
 
 bool AddressBook::AddContact(const std::u16string& name, const std::u16string& address, uint32_t rank,
@@ -90,9 +100,8 @@ bool AddressBook::AddContact(const std::u16string& name, const std::u16string& a
       by_id_.count(contact_id)) {
     return false;
   }
-  Insert(ContactRecord{contact_id, rank, Utf16ToUtf8(name), Utf16ToUtf8(address), Utf16ToUtf8(search1),
-                       Utf16ToUtf8(search2)});
-  return true;
+  return Insert(ContactRecord{contact_id, rank, Utf16ToUtf8(name), Utf16ToUtf8(address),
+                              Utf16ToUtf8(search1), Utf16ToUtf8(search2)});
 }
 
 bool AddressBook::UpdateContact(const std::u16string& name, const std::u16string& address, uint32_t rank,
@@ -118,21 +127,30 @@ bool AddressBook::DeleteContact(uint32_t contact_id) {
   Unindex(h);
   const uint32_t record_id = h->record_id;
   contacts_.erase(h);
-  return record_id == 0 || records_.Delete(record_id);
+  return record_id == 0 || Settled(records_.Delete(record_id));
 }
 
-size_t AddressBook::AddUnknownAddresses(const std::vector<std::u16string>& display_addresses) {
-  size_t added = 0;
+bool AddressBook::AddUnknownAddresses(const std::vector<std::u16string>& display_addresses,
+                                      size_t* added) {
+  size_t count = 0;
+  bool ok = true;
+  records_.BeginGroup();  // one commit for all
   for (const std::u16string& display : display_addresses) {
     std::u16string name, address;
     SplitDisplayAddress(display, &name, &address);
     ContactRecord record{kLocalContactId, 0, Utf16ToUtf8(name), Utf16ToUtf8(address), {}, {}};
     record.Fit();  // compare in the stored form
     if (record.address.empty() || addresses_.count(AsciiLowered(record.address))) continue;
-    Insert(std::move(record));
-    ++added;
+    if (!Insert(std::move(record))) {
+      ok = false;
+      break;
+    }
+    ++count;
   }
-  return added;
+  records_.EndGroup();
+  if (ok && count > 0 && !records_.in_group()) ok = Flush();
+  if (added) *added = ok ? count : 0;
+  return ok;
 }
 
 std::vector<const Contact*> AddressBook::RankList() const {

@@ -9,6 +9,11 @@
 // Contact id 0xFFFFFFFF marks contacts added on the device; the service can
 // neither add, update nor delete one under that id.
 //
+// Durability (see record_file.h): outside a group every change is
+// committed before it returns (AddUnknownAddresses once for all it adds).
+// A change whose write fails rolls the file back to its last commit and
+// the lists are read again from it.
+//
 // Thread safety: none; UI thread only.
 #ifndef QUILL_STORE_ADDRESS_BOOK_H_
 #define QUILL_STORE_ADDRESS_BOOK_H_
@@ -47,8 +52,13 @@ class AddressBook {
   // be opened.
   bool Open(const std::string& path);
   const RecordFileReport& report() const { return records_.report(); }
+  // Changes between BeginGroup and EndGroup wait for Flush.
+  void BeginGroup() { records_.BeginGroup(); }
+  void EndGroup() { records_.EndGroup(); }
   // Makes every change so far durable.
-  bool Flush() { return records_.Flush(); }
+  bool Flush() { return Settled(records_.Commit()); }
+  // How often a failed write rolled "address.txt" back.
+  uint64_t failures() const { return records_.failures(); }
 
   // Ignored (false) unless the address holds "@", for ids 0xFFFFFFFF and
   // for an id already present.
@@ -61,8 +71,10 @@ class AddressBook {
   // True when the service's contact with this id is in the book.
   bool HasContact(uint32_t contact_id) const { return by_id_.count(contact_id) != 0; }
   // Adds a local contact for every display address whose address (without
-  // regard to case) is not in the book yet. Returns how many were added.
-  size_t AddUnknownAddresses(const std::vector<std::u16string>& display_addresses);
+  // regard to case) is not in the book yet; *added (if given) gets how many.
+  // False when they could not be stored.
+  bool AddUnknownAddresses(const std::vector<std::u16string>& display_addresses,
+                           size_t* added = nullptr);
 
   // Every contact, by rank and by display name.
   std::vector<const Contact*> RankList() const;
@@ -91,7 +103,13 @@ class AddressBook {
   void Index(Handle h);
   void Unindex(Handle h);
   bool Store(Handle h);
-  Handle Insert(ContactRecord record);
+  // Stores and lists a new contact; false (nothing listed) when it could
+  // not be stored.
+  bool Insert(ContactRecord record);
+  // Reads every record into the lists.
+  bool Load();
+  // After a record operation: a failure that closed the file reloads.
+  bool Settled(bool ok);
 
   RecordFile records_;
   std::list<Contact> contacts_;                      // owns every contact

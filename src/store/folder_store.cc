@@ -8,9 +8,18 @@ namespace quill {
 namespace store {
 
 bool FolderStore::Open(const std::string& path) {
-  if (!records_.SetPath(path) || !records_.Open()) return false;
+  return records_.SetPath(path) && Load();
+}
+
+bool FolderStore::Settled(bool ok) {
+  if (!ok && !records_.is_open()) Load();
+  return ok;
+}
+
+bool FolderStore::Load() {
   folders_.clear();
   excluded_.clear();
+  if (!records_.Open()) return false;
   for (uint32_t id : records_.Ids()) {
     Bytes raw;
     FolderRecord folder;
@@ -36,17 +45,17 @@ FolderRecord* FolderStore::FindMutable(uint32_t folder_id) {
 
 bool FolderStore::Store(FolderRecord* folder) {
   if (folder->name().empty()) return true;
-  if (folder->record_id != 0) return records_.WriteAll(folder->record_id, folder->raw());
+  if (folder->record_id != 0) return Settled(records_.WriteAll(folder->record_id, folder->raw()));
   folder->record_id = records_.Insert(folder->raw());
-  return folder->record_id != 0;
+  return Settled(folder->record_id != 0);
 }
 
 bool FolderStore::AddFolder(uint32_t folder_id, const std::u16string& name) {
   if (folder_id == kAllFolders || Find(folder_id)) return false;
   FolderRecord folder(folder_id, name);
-  const bool stored = Store(&folder);
+  if (!Store(&folder)) return false;
   folders_.push_back(std::move(folder));
-  return stored;
+  return true;
 }
 
 bool FolderStore::DeleteFolder(uint32_t folder_id) {
@@ -56,7 +65,7 @@ bool FolderStore::DeleteFolder(uint32_t folder_id) {
   const uint32_t record_id = it->record_id;
   folders_.erase(it);
   excluded_.erase(std::remove(excluded_.begin(), excluded_.end(), folder_id), excluded_.end());
-  return record_id == 0 || records_.Delete(record_id);
+  return record_id == 0 || Settled(records_.Delete(record_id));
 }
 
 bool FolderStore::UpdateFolder(uint32_t folder_id, uint32_t mask, const std::u16string& name) {

@@ -4,6 +4,10 @@
 // A folder with an empty name is kept in the list for the run but has no
 // record until it gets a name.
 //
+// Durability (see record_file.h): outside a group every change is
+// committed before it returns. A change whose write fails rolls the file
+// back to its last commit and the list is read again from it.
+//
 // Thread safety: none; UI thread only.
 #ifndef QUILL_STORE_FOLDER_STORE_H_
 #define QUILL_STORE_FOLDER_STORE_H_
@@ -30,9 +34,15 @@ class FolderStore {
   // not be opened.
   bool Open(const std::string& path);
   const RecordFileReport& report() const { return records_.report(); }
+  // Changes between BeginGroup and EndGroup wait for Flush.
+  void BeginGroup() { records_.BeginGroup(); }
+  void EndGroup() { records_.EndGroup(); }
   // Makes every change so far durable.
-  bool Flush() { return records_.Flush(); }
+  bool Flush() { return Settled(records_.Commit()); }
+  // How often a failed write rolled "folders.idx" back.
+  uint64_t failures() const { return records_.failures(); }
 
+  // Each change is false when it was refused or its record not stored.
   // Ignored (false) for FolderID 0 or a folder already listed.
   bool AddFolder(uint32_t folder_id, const std::u16string& name);
   bool DeleteFolder(uint32_t folder_id);
@@ -50,6 +60,10 @@ class FolderStore {
  private:
   FolderRecord* FindMutable(uint32_t folder_id);
   bool Store(FolderRecord* folder);
+  // Reads every record into the lists.
+  bool Load();
+  // After a record operation: a failure that closed the file reloads.
+  bool Settled(bool ok);
 
   RecordFile records_;
   std::vector<FolderRecord> folders_;  // in chain order, then as added

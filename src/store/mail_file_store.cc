@@ -75,18 +75,20 @@ bool MailFileStore::DeleteMailFiles(uint32_t mail_id) {
   return DeleteFilesIn(dir + kAttachmentsDir) && DeleteFilesIn(dir.substr(0, dir.size() - 1));
 }
 
-bool MailFileStore::DeleteAllMailFiles() {
-  bool ok = true;
+void MailFileStore::ListMailDirs(std::vector<uint32_t>* ids) {
+  ids->clear();
+  std::vector<std::string> names;
   for (uint32_t bucket = 0; bucket < 100; ++bucket) {
-    const std::string dir = base_ + TwoDigits(bucket);
-    std::vector<std::string> names;
-    if (!fs_->ListPrefix(dir, "", &names)) continue;
+    if (!fs_->ListPrefix(base_ + TwoDigits(bucket), "", &names)) continue;
     for (const std::string& name : names) {
-      const std::string mail_dir = dir + "/" + name;
-      ok = DeleteFilesIn(mail_dir + "/" + kAttachmentsDir) && DeleteFilesIn(mail_dir) && ok;
+      if (name.empty() || name.size() > 10 || name[0] == '0' ||
+          name.find_first_not_of("0123456789") != std::string::npos) {
+        continue;
+      }
+      const uint64_t id = std::stoull(name);
+      if (id <= UINT32_MAX && id % 100 == bucket) ids->push_back(static_cast<uint32_t>(id));
     }
   }
-  return ok;
 }
 
 bool MailFileStore::ReadText(const std::string& path, bool utf16, std::u16string* out) {
@@ -107,6 +109,25 @@ bool MailFileStore::ReadText(const std::string& path, bool utf16, std::u16string
 bool MailFileStore::WriteText(const std::string& path, const std::u16string& text, bool utf16) {
   if (utf16) return fs_->ReplaceAtomically(path, ByteView(Utf16Le(text)));
   return fs_->ReplaceAtomically(path, ByteView(Utf16ToUtf8(text)));
+}
+
+std::vector<std::pair<const char*, Bytes>> MailFileStore::Encode(const MailFiles& files) {
+  auto utf8 = [](const std::u16string& text) {
+    const std::string s = Utf16ToUtf8(text);
+    return Bytes(s.begin(), s.end());
+  };
+  std::vector<std::pair<const char*, Bytes>> out;
+  out.emplace_back(kBodyFile, Utf16Le(files.body));
+  out.emplace_back("brief.txt", utf8(files.brief));
+  out.emplace_back("tos.txt", utf8(JoinList(files.to)));
+  out.emplace_back("ccs.txt", utf8(JoinList(files.cc)));
+  out.emplace_back("bcc.txt", utf8(JoinList(files.bcc)));
+  out.emplace_back("sender.txt", utf8(files.sender));
+  out.emplace_back("subject.txt", utf8(files.subject));
+  const std::string attachments = FormatAttachmentList(files.attachments);
+  out.emplace_back("attachs.txt", Bytes(attachments.begin(), attachments.end()));
+  out.emplace_back("sendmailid.txt", utf8(files.send_key));
+  return out;
 }
 
 bool MailFileStore::LoadMailFiles(uint32_t mail_id, MailFiles* files, bool with_body) {
@@ -152,24 +173,27 @@ bool MailFileStore::ReadBody(uint32_t mail_id, uint64_t offset, size_t max_units
   return true;
 }
 
+bool MailFileStore::MakeMailDir(uint32_t mail_id) {
+  const std::string dir = MailDir(mail_id);
+  const std::string path = dir.substr(0, dir.size() - 1);
+  if (fs_->Exists(path)) return true;
+  const std::string bucket = DirName(path);
+  const bool new_bucket = !fs_->Exists(bucket);
+  return fs_->MakeDirs(path) && fs_->SyncDir(bucket) && (!new_bucket || fs_->SyncDir(DirName(bucket)));
+}
+
 bool MailFileStore::SaveMailFiles(uint32_t mail_id, const MailFiles& files) {
-  if (mail_id == 0) return false;
+  if (mail_id == 0 || !MakeMailDir(mail_id)) return false;
   const std::string dir = MailDir(mail_id);
   bool all = true;
-  all = WriteText(dir + kBodyFile, files.body, true) && all;
-  all = WriteText(dir + "brief.txt", files.brief, false) && all;
-  all = WriteText(dir + "tos.txt", JoinList(files.to), false) && all;
-  all = WriteText(dir + "ccs.txt", JoinList(files.cc), false) && all;
-  all = WriteText(dir + "bcc.txt", JoinList(files.bcc), false) && all;
-  all = WriteText(dir + "sender.txt", files.sender, false) && all;
-  all = WriteText(dir + "subject.txt", files.subject, false) && all;
-  all = WriteText(dir + "attachs.txt", Utf8ToUtf16(FormatAttachmentList(files.attachments)), false) && all;
-  all = WriteText(dir + "sendmailid.txt", files.send_key, false) && all;
+  for (const auto& [name, bytes] : Encode(files)) {
+    all = fs_->ReplaceAtomically(dir + name, ByteView(bytes)) && all;
+  }
   return all;
 }
 
 bool MailFileStore::WriteBody(uint32_t mail_id, const std::u16string& text, uint64_t offset) {
-  if (mail_id == 0 || offset > UINT64_MAX / 2) return false;
+  if (mail_id == 0 || offset > UINT64_MAX / 2 || !MakeMailDir(mail_id)) return false;
   std::unique_ptr<File> f = fs_->Open(MailDir(mail_id) + kBodyFile, FileSystem::OpenMode::kCreate);
   uint64_t size = 0;
   if (!f || !f->Size(&size)) return false;
@@ -180,7 +204,7 @@ bool MailFileStore::WriteBody(uint32_t mail_id, const std::u16string& text, uint
 }
 
 bool MailFileStore::SaveSendKey(uint32_t mail_id, const std::u16string& key) {
-  return mail_id != 0 && WriteText(MailDir(mail_id) + "sendmailid.txt", key, false);
+  return mail_id != 0 && MakeMailDir(mail_id) && WriteText(MailDir(mail_id) + "sendmailid.txt", key, false);
 }
 
 bool MailFileStore::DeleteSendKey(uint32_t mail_id) {

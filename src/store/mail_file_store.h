@@ -6,7 +6,9 @@
 // "sendmailid.txt" (UTF-8), and fetched attachments in "Attachments/".
 //
 // Whole-file writes replace the file atomically. Names that come from the
-// service never leave the mail's directory.
+// service never leave the mail's directory. A mail's directory (and its
+// bucket) is made durable when it is created, before any file in it is
+// written, so a record committed after its files never loses them.
 //
 // Thread safety: none; UI thread only.
 #ifndef QUILL_STORE_MAIL_FILE_STORE_H_
@@ -14,6 +16,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -85,12 +88,15 @@ class MailFileStore {
   // directory; the directories stay. Stops at the first file that cannot be
   // deleted. A missing directory is success.
   bool DeleteMailFiles(uint32_t mail_id);
-  // The same for every per-mail directory of the account (after the mail
-  // index started over, so new MailIDs never meet old files).
-  bool DeleteAllMailFiles();
+  // The MailIDs that have a per-mail directory, in no order.
+  void ListMailDirs(std::vector<uint32_t>* ids);
 
  private:
+  // Every file of a MailFiles: its name and its bytes.
+  static std::vector<std::pair<const char*, Bytes>> Encode(const MailFiles& files);
   bool DeleteFilesIn(const std::string& dir);
+  // Creates the mail's directory when missing, with durable entries.
+  bool MakeMailDir(uint32_t mail_id);
   bool ReadText(const std::string& path, bool utf16, std::u16string* out);
   bool WriteText(const std::string& path, const std::u16string& text, bool utf16);
 

@@ -70,6 +70,51 @@ bool MailStore::EnsureOpen() {
   loaded_.shrink_to_fit();
   for (auto& [folder, view] : views_) view.Settle();
   unread_changed_ = total_changed_ = false;  // observers were told kReset
+  SettleMailDirs();
+  return true;
+}
+
+void MailStore::SettleMailDirs() {
+  std::vector<uint32_t> ids;
+  files_.ListMailDirs(&ids);
+  uint32_t top = 0;
+  for (uint32_t id : ids) {
+    top = std::max(top, id);
+    if (id > records_.last_id()) files_.DeleteMailFiles(id);
+  }
+  records_.RaiseLastId(top);
+}
+
+void MailStore::Reload() {
+  ClearIndexes();
+  added_.clear();
+  removed_.clear();
+  changed_.clear();
+  doomed_.clear();  // their records are back
+  EnsureOpen();
+  std::vector<MailChange> none;
+  mail_observers_.Notify(MailChangeKind::kReset, none);
+  unread_observers_.Notify();
+  total_observers_.Notify();
+}
+
+bool MailStore::Settled(bool ok) {
+  if (!ok) {
+    if (!records_.is_open()) Reload();
+    return false;
+  }
+  if (batch_depth_ == 0) DeleteDoomedFiles();
+  return true;
+}
+
+void MailStore::DeleteDoomedFiles() {
+  for (uint32_t id : doomed_) files_.DeleteMailFiles(id);
+  doomed_.clear();
+}
+
+bool MailStore::Flush() {
+  if (!Settled(records_.Commit())) return false;
+  DeleteDoomedFiles();
   return true;
 }
 
@@ -158,7 +203,7 @@ uint32_t MailStore::AddOrUpdateMail(MailRecord* mail) {
   }
   const Bytes& raw = mail->Encode();
   const uint32_t id = records_.Insert(raw);
-  if (id == 0) return 0;
+  if (!Settled(id != 0)) return 0;
   const Summary after = SummaryOf(raw.data());
   summaries_[id] = after;
   Apply(id, nullptr, &after);
@@ -169,14 +214,14 @@ uint32_t MailStore::AddOrUpdateMail(MailRecord* mail) {
 bool MailStore::WriteMail(uint32_t mail_id, MailRecord* mail) {
   if (!EnsureOpen() || !Contains(mail_id)) return false;
   const Bytes& raw = mail->Encode();
-  if (!records_.WriteAll(mail_id, raw)) return false;
+  if (!Settled(records_.WriteAll(mail_id, raw))) return false;
   return Rewrite(mail_id, SummaryOf(raw.data()));
 }
 
 bool MailStore::UpdateMailFields(uint32_t mail_id, const uint8_t* buf, uint32_t offset, uint32_t length) {
   if (!EnsureOpen() || !Contains(mail_id) || offset > MailRecord::kSize) return false;
   length = std::min(length, MailRecord::kSize - offset);
-  if (!records_.Write(mail_id, offset, length, buf)) return false;
+  if (!Settled(records_.Write(mail_id, offset, length, buf))) return false;
   // The summary fields as they are now: the old ones with the written bytes over them.
   const Summary& old = summaries_.at(mail_id);
   uint8_t prefix[MailRecord::kSummaryBytes] = {};
@@ -203,11 +248,12 @@ bool MailStore::MoveMail(uint32_t mail_id, uint32_t folder) {
 
 bool MailStore::DeleteMail(uint32_t mail_id) {
   if (!EnsureOpen() || !Contains(mail_id)) return false;
-  if (!records_.Delete(mail_id)) return false;
+  if (!Settled(records_.Delete(mail_id))) return false;
   const Summary before = summaries_.at(mail_id);
   Apply(mail_id, &before, nullptr);
   summaries_.erase(mail_id);
-  files_.DeleteMailFiles(mail_id);
+  doomed_.push_back(mail_id);
+  if (batch_depth_ == 0) DeleteDoomedFiles();  // the deletion is committed
   Notify(MailChangeKind::kRemoved, MailChange{mail_id, 0, before.folder, 0, before.flags});
   return true;
 }
@@ -216,22 +262,32 @@ bool MailStore::DeleteMails(const std::vector<uint32_t>& mail_ids, std::vector<u
   if (!EnsureOpen()) return false;
   bool all = true;
   std::vector<MailChange> removed;
+  std::vector<uint32_t> ids;
   deferring_removals_ = true;
+  records_.BeginGroup();
   for (uint32_t id : mail_ids) {
     if (!Contains(id) || !records_.Delete(id)) {
       all = false;
+      if (!records_.is_open()) break;
       continue;
     }
     const Summary before = summaries_.at(id);
     Apply(id, &before, nullptr);
     summaries_.erase(id);
-    files_.DeleteMailFiles(id);
-    if (server_ids && IsServiceMail(before.server_id, before.kind)) server_ids->push_back(before.server_id);
+    doomed_.push_back(id);
+    if (IsServiceMail(before.server_id, before.kind)) ids.push_back(before.server_id);
     removed.push_back(MailChange{id, 0, before.folder, 0, before.flags});
   }
+  records_.EndGroup();
   deferring_removals_ = false;
   for (auto& [folder, view] : views_) view.Settle();
-  if (!records_.Flush()) all = false;
+  if (!records_.is_open()) {
+    Reload();
+    return false;
+  }
+  // One commit for all (inside a batch, the batch's).
+  if (batch_depth_ == 0 && !Flush()) return false;
+  if (server_ids) server_ids->insert(server_ids->end(), ids.begin(), ids.end());
   if (removed.empty()) return all;
   if (batch_depth_ > 0) {
     removed_.insert(removed_.end(), removed.begin(), removed.end());
@@ -303,6 +359,7 @@ const std::vector<ViewEntry>& MailStore::View(uint32_t folder) const {
 }
 
 void MailStore::BeginBatch() {
+  records_.BeginGroup();
   if (batch_depth_++ == 0) {
     added_.clear();
     removed_.clear();
@@ -310,14 +367,17 @@ void MailStore::BeginBatch() {
   }
 }
 
-void MailStore::EndBatch(bool flush) {
-  if (batch_depth_ == 0 || --batch_depth_ > 0) return;
+bool MailStore::EndBatch(bool flush) {
+  if (batch_depth_ == 0) return true;
+  records_.EndGroup();
+  if (--batch_depth_ > 0) return true;
   for (auto& [folder, view] : views_) view.Settle();
-  if (flush) records_.Flush();
+  if (flush && !Flush()) return false;  // rolled back; observers were told kReset
   NotifyList(MailChangeKind::kAdded, &added_);
   NotifyList(MailChangeKind::kRemoved, &removed_);
   NotifyList(MailChangeKind::kChanged, &changed_);
   NotifyCounts();
+  return true;
 }
 
 void MailStore::Notify(MailChangeKind kind, const MailChange& change) {

@@ -12,9 +12,21 @@
 // succeeded the counters, views and index, then the per-mail files, then
 // the notification.
 //
+// Durability: "mails.idx" changes are transactions (see record_file.h).
+// Outside a batch every change is committed before it returns; inside
+// BeginBatch/EndBatch changes wait for EndBatch(true) or Flush. The files
+// of a deleted mail go only once its deletion is committed, so a crash
+// never leaves a record without its files. When a write fails the file
+// rolls back to its last commit: every index is rebuilt from it and
+// observers are told kReset (failures() counts these).
+//
+// MailIDs are never handed out twice: opening raises the last id past
+// every per-mail directory, and deletes the files of directories above the
+// committed last id (left by changes that were never committed).
+//
 // Notifications: outside a batch each change is told at once; inside
-// BeginBatch/EndBatch changes collect and EndBatch flushes "mails.idx" and
-// tells added, removed and changed lists, then the counter notices.
+// BeginBatch/EndBatch changes collect and EndBatch tells added, removed
+// and changed lists, then the counter notices.
 //
 // Thread safety: none; the UI thread owns the store. Observers may register
 // from any thread.
@@ -107,9 +119,17 @@ class MailStore {
   const std::vector<ViewEntry>& View(uint32_t folder) const;
 
   void BeginBatch();
-  // flush: make "mails.idx" durable (false: the caller flushes later).
-  void EndBatch(bool flush = true);
-  bool Flush() { return records_.Flush(); }
+  // flush: commit the batch's changes (false: a later Flush commits them).
+  // False when the commit failed (the changes are then rolled back).
+  bool EndBatch(bool flush = true);
+  bool in_batch() const { return batch_depth_ > 0; }
+  // Commits every change so far, then removes the files of the mails it
+  // deleted. False when it failed (the changes are then rolled back).
+  bool Flush();
+  // How often a failed write rolled "mails.idx" back to its last commit.
+  uint64_t failures() const { return records_.failures(); }
+  // The MailID the next new mail gets.
+  uint32_t NextMailId() { return EnsureOpen() ? records_.last_id() + 1 : 0; }
 
   void AddMailChangedObserver(const std::shared_ptr<MailChangedObserver>& o) { mail_observers_.Add(o); }
   void AddUnreadCountsObserver(const std::shared_ptr<CountsObserver>& o) { unread_observers_.Add(o); }
@@ -126,6 +146,15 @@ class MailStore {
   };
 
   bool EnsureOpen();
+  // Raises the last MailID past every per-mail directory and deletes the
+  // files of those above the committed last id.
+  void SettleMailDirs();
+  // After a record operation: a failure that closed the file rolls the
+  // indexes back with it; a success outside a batch was committed.
+  bool Settled(bool ok);
+  // Rebuilds every index from the file after a roll-back; tells kReset.
+  void Reload();
+  void DeleteDoomedFiles();
   // The mail's summary; null when unknown or the file cannot be opened.
   const Summary* Find(uint32_t mail_id);
   void ClearIndexes();
@@ -147,6 +176,7 @@ class MailStore {
   bool loading_ = false;          // views take appends while the file loads
   std::vector<std::pair<uint32_t, Summary>> loaded_;  // records seen by the load walk
   bool deferring_removals_ = false;  // a bulk delete runs
+  std::vector<uint32_t> doomed_;     // deleted mails whose files wait for the commit
 
   std::unordered_map<uint32_t, Summary> summaries_;        // by MailID
   std::unordered_map<uint32_t, uint32_t> by_server_id_;    // ServerID -> MailID

@@ -29,6 +29,9 @@ bool OpenChecked(RecordFile* f, const std::string& dir, const char* name, StoreC
   r->facts.push_back(std::string(name) + ": " + std::to_string(f->report().records) + " records, " +
                      std::to_string(f->report().slots) + " slots, " +
                      std::to_string(f->report().free_slots) + " free");
+  if (f->report().rolled_back) {
+    r->facts.push_back(std::string(name) + ": a change was cut short; checked as opening will roll it back");
+  }
   return true;
 }
 

@@ -1,7 +1,8 @@
 // A read-only check of one account directory: the record files' headers,
 // chains and free lists, the fields of every mail, folder and contact
 // record, the per-mail directories and the command queue files. Nothing is
-// written or repaired.
+// written or repaired; a record file with a hot rollback journal is checked
+// as it will be once opening has rolled the journal back.
 #ifndef QUILL_STORE_STORE_CHECKER_H_
 #define QUILL_STORE_STORE_CHECKER_H_
 

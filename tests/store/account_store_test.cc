@@ -242,6 +242,122 @@ TEST_F(AccountStoreTest, ASavedSyncKeyNeverRunsAheadOfTheMails) {
   EXPECT_NE(a.mails()->FindByServerID(2), 0u);
 }
 
+// Every change that cannot be written says so, on a full volume (ENOSPC)
+// and on a write error alike, and leaves nothing half-stored listed.
+TEST_F(AccountStoreTest, FailedWritesAreReported) {
+  FaultInjectingFileSystem fault(DefaultFileSystem());
+  AccountStore a(&fault);
+  ASSERT_TRUE(a.Open(5, Data()));
+  MailRecord m;
+  m.set_server_id(70);
+  m.set_folder(1);
+  m.set_flags(kUnreadFlag);
+  const uint32_t id = a.mails()->AddOrUpdateMail(&m);
+  ASSERT_NE(id, 0u);
+  ASSERT_TRUE(a.folders()->AddFolder(1, u"Inbox"));
+  ASSERT_TRUE(a.address_book()->AddContact(u"A", u"a@x.cn", 1, 5, u"", u""));
+  for (uint32_t error : {ENOSPC, EIO}) {
+    SCOPED_TRACE(error);
+    fault.FailWrite(1, /*sticky=*/true, error);
+    MailRecord n;
+    n.set_server_id(71);
+    n.set_folder(1);
+    EXPECT_EQ(a.mails()->AddOrUpdateMail(&n), 0u);
+    EXPECT_FALSE(a.mails()->SetMailFlags(id, 0));
+    EXPECT_FALSE(a.mails()->MoveMail(id, 3));
+    EXPECT_FALSE(a.MarkRead(id));
+    EXPECT_FALSE(a.folders()->AddFolder(9, u"Nine"));
+    EXPECT_FALSE(a.folders()->UpdateFolder(1, 1, u"In"));
+    EXPECT_FALSE(a.address_book()->AddContact(u"N", u"n@x.cn", 2, 6, u"", u""));
+    EXPECT_FALSE(a.address_book()->UpdateContact(u"B", u"", 1, 5, 1));
+    size_t added = 7;
+    EXPECT_FALSE(a.address_book()->AddUnknownAddresses({u"z@x.cn"}, &added));
+    EXPECT_EQ(added, 0u);
+    fault.FailWrite(0);
+    // What the store shows is what it holds.
+    EXPECT_EQ(a.mails()->FindByServerID(71), 0u);
+    EXPECT_EQ(a.mails()->UnreadCount(1), 1u);
+    EXPECT_EQ(a.mails()->TotalCount(3), 0u);
+    EXPECT_TRUE(a.commands()->pending().empty());
+    EXPECT_EQ(a.folders()->Find(9), nullptr);
+    ASSERT_NE(a.folders()->Find(1), nullptr);
+    EXPECT_EQ(a.folders()->Find(1)->name(), u"Inbox");
+    EXPECT_EQ(a.address_book()->size(), 1u);
+    EXPECT_EQ(a.address_book()->RankList()[0]->record.name, "A");
+  }
+  AccountStore again(DefaultFileSystem());
+  ASSERT_TRUE(again.Open(5, Data()));
+  EXPECT_EQ(again.mails()->mail_count(), 1u);
+  EXPECT_EQ(again.address_book()->size(), 1u);
+  EXPECT_EQ(again.folders()->folders().size(), 1u);
+}
+
+// A sync page whose writes fail on a full volume is not applied: the key
+// does not move, neither saved nor held, and the mails of the pages since
+// the last saved key are gone with it, so the next sync starts from there.
+TEST_F(AccountStoreTest, APageThatCannotBeWrittenMovesNoKey) {
+  FaultInjectingFileSystem fault(DefaultFileSystem());
+  auto page = [](AccountStore* a, uint32_t server_id) {
+    a->mails()->BeginBatch();
+    MailRecord m;
+    m.set_server_id(server_id);
+    m.set_folder(1);
+    const bool added = a->mails()->AddOrUpdateMail(&m) != 0;
+    a->mails()->EndBatch(/*flush=*/false);
+    return added;
+  };
+  {
+    AccountStore a(&fault);
+    ASSERT_TRUE(a.Open(5, Data()));
+    ASSERT_TRUE(page(&a, 1));
+    ASSERT_TRUE(a.SetSyncKey(10));
+    ASSERT_TRUE(page(&a, 2));
+    ASSERT_TRUE(a.SetSyncKey(11, /*durable=*/false));
+    fault.FailWrite(1, /*sticky=*/true, ENOSPC);
+    page(&a, 3);
+    EXPECT_FALSE(a.SetSyncKey(12));
+    fault.FailWrite(0);
+    EXPECT_EQ(a.GetSyncKey(), 10);
+    EXPECT_NE(a.mails()->FindByServerID(1), 0u);
+    EXPECT_EQ(a.mails()->FindByServerID(3), 0u);
+    EXPECT_TRUE(a.CommitSyncKey());  // the held 11 is not saved
+    EXPECT_EQ(a.GetSyncKey(), 10);
+  }
+  AccountStore a(&fault);
+  ASSERT_TRUE(a.Open(5, Data()));
+  EXPECT_EQ(a.GetSyncKey(), 10);
+  EXPECT_NE(a.mails()->FindByServerID(1), 0u);
+  EXPECT_EQ(a.mails()->FindByServerID(3), 0u);
+}
+
+// A write that fails in the middle of a sync rolls the files back to their
+// last commit: the key held for the pages since then is dropped, and the
+// next key set fails once, so the sync that relied on them ends.
+TEST_F(AccountStoreTest, ARollBackDropsTheHeldKey) {
+  FaultInjectingFileSystem fault(DefaultFileSystem());
+  AccountStore a(&fault);
+  ASSERT_TRUE(a.Open(5, Data()));
+  ASSERT_TRUE(a.SetSyncKey(10));
+  a.BeginBatch();
+  ASSERT_TRUE(a.address_book()->AddContact(u"S", u"s@x.cn", 1, 8, u"", u""));
+  ASSERT_TRUE(a.EndBatch(/*flush=*/false));
+  ASSERT_TRUE(a.SetSyncKey(11, /*durable=*/false));
+  EXPECT_EQ(a.GetSyncKey(), 11);
+  fault.FailWrite(1, /*sticky=*/true);
+  MailRecord m;
+  m.set_server_id(5);
+  m.set_folder(1);
+  EXPECT_EQ(a.mails()->AddOrUpdateMail(&m), 0u);  // a user's change, committed alone
+  EXPECT_FALSE(a.address_book()->AddContact(u"T", u"t@x.cn", 2, 9, u"", u""));
+  fault.FailWrite(0);
+  EXPECT_FALSE(a.SetSyncKey(12, /*durable=*/false));
+  EXPECT_EQ(a.GetSyncKey(), 10);
+  EXPECT_EQ(a.address_book()->size(), 0u);  // the page's contact went with the roll-back
+  EXPECT_TRUE(a.SetSyncKey(12, /*durable=*/false));  // the next sync goes on
+  EXPECT_TRUE(a.CommitSyncKey());
+  EXPECT_EQ(a.GetSyncKey(), 12);
+}
+
 TEST_F(AccountStoreTest, MarksQueueOnlyAfterTheFlagChange) {
   AccountStore a(DefaultFileSystem());
   ASSERT_TRUE(a.Open(5, Data()));

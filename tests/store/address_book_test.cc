@@ -58,7 +58,9 @@ TEST_F(AddressBookTest, AddUpdateDeleteAndReopen) {
     EXPECT_EQ(book.RankList()[1]->record.address, "bob@x.com");
     EXPECT_FALSE(book.UpdateContact(u"a", u"b", 1, 0, 7));
     EXPECT_FALSE(book.DeleteContact(kLocalContactId));
-    EXPECT_EQ(book.AddUnknownAddresses({u"\"Carl\"<carl@y.org>"}), 1u);
+    size_t added = 0;
+    ASSERT_TRUE(book.AddUnknownAddresses({u"\"Carl\"<carl@y.org>"}, &added));
+    EXPECT_EQ(added, 1u);
     EXPECT_TRUE(book.DeleteContact(11));
   }
   AddressBook book(DefaultFileSystem());
@@ -78,12 +80,17 @@ TEST_F(AddressBookTest, UnknownAddressesIgnoreCaseAndLongAddresses) {
   AddressBook book(DefaultFileSystem());
   ASSERT_TRUE(book.Open(Path()));
   book.AddContact(u"Bob", u"Bob@X.com", 1, 3, u"", u"");
-  EXPECT_EQ(book.AddUnknownAddresses({u"\"B\"<bob@x.COM>", u"bob@x.com"}), 0u);
+  auto added = [&book](const std::vector<std::u16string>& list) {
+    size_t n = 99;
+    EXPECT_TRUE(book.AddUnknownAddresses(list, &n));
+    return n;
+  };
+  EXPECT_EQ(added({u"\"B\"<bob@x.COM>", u"bob@x.com"}), 0u);
   const std::u16string longer = std::u16string(70, u'z') + u"@example.com";
-  EXPECT_EQ(book.AddUnknownAddresses({u"\"Z\"<" + longer + u">"}), 1u);
-  EXPECT_EQ(book.AddUnknownAddresses({u"\"Z\"<" + longer + u">"}), 0u);  // no duplicate on every mail
-  EXPECT_EQ(book.AddUnknownAddresses({u"\"\"<>", u"   "}), 0u);
-  EXPECT_EQ(book.AddUnknownAddresses({u"New Person <np@q.net>"}), 1u);
+  EXPECT_EQ(added({u"\"Z\"<" + longer + u">"}), 1u);
+  EXPECT_EQ(added({u"\"Z\"<" + longer + u">"}), 0u);  // no duplicate on every mail
+  EXPECT_EQ(added({u"\"\"<>", u"   "}), 0u);
+  EXPECT_EQ(added({u"New Person <np@q.net>"}), 1u);
   EXPECT_EQ(book.size(), 3u);
   EXPECT_EQ(book.NameList()[1]->record.name, "New Person");
 }

@@ -232,12 +232,20 @@ bool AccountStore::SaveLocalMail(const LocalMail& mail, uint32_t* mail_id) {
   files.body = mail.for_sending ? u"<html><head></head><body>" + mail.body + u"</body></html>" : mail.body;
   files.attachments = mail.attachments;
 
+  // The save time doubles as the stamp that ties the staged files to this
+  // record, so it grows with every save of the mail.
+  const uint64_t now = FiletimeNow();
+  uint64_t stamp = now;
+  if (*mail_id != 0) {
+    MailRecord old;
+    if (!mails_.ReadMail(*mail_id, &old)) return false;
+    stamp = std::max(now, old.save_time() + 1);
+  }
   MailRecord record;
   record.set_reply_to(mail.reply_to);
   record.set_folder(kLocalFolder);
-  const uint64_t now = FiletimeNow();
   record.set_date(now);
-  record.set_save_time(now);
+  record.set_save_time(stamp);
   record.set_to_count(static_cast<uint16_t>(std::min<size_t>(mail.to.size(), 0xFFFF)));
   record.set_cc_count(static_cast<uint16_t>(std::min<size_t>(mail.cc.size(), 0xFFFF)));
   record.set_attach_count(static_cast<uint16_t>(std::min<size_t>(mail.attachments.size(), 0xFFFF)));
@@ -251,18 +259,30 @@ bool AccountStore::SaveLocalMail(const LocalMail& mail, uint32_t* mail_id) {
   record.attachments = files.attachments;
   record.MarkTextsChanged();
 
+  // Files staged, record committed (the moment the new mail replaces the
+  // old), files put in place.
+  const uint32_t id = *mail_id != 0 ? *mail_id : mails_.NextMailId();
+  MailFileStore* mail_files = mails_.files();
+  if (id == 0 || !mail_files->StageMailFiles(id, files, stamp)) return false;
+  bool committed;
   if (*mail_id != 0) {
-    if (!mails_.WriteMail(*mail_id, &record)) return false;
+    committed = mails_.WriteMail(id, &record);
   } else {
-    *mail_id = mails_.AddOrUpdateMail(&record);
-    if (*mail_id == 0) return false;
+    const uint32_t added = mails_.AddOrUpdateMail(&record);
+    if (added != 0 && added != id) mails_.DeleteMail(added);  // not the id its files were staged for
+    committed = added == id;
+    if (committed) *mail_id = id;
   }
-  const bool saved = mails_.files()->SaveMailFiles(*mail_id, files);
+  if (!committed) {
+    mail_files->DiscardStagedFiles(id);
+    return false;
+  }
+  const bool installed = mail_files->InstallStagedFiles(id);
   std::vector<std::u16string> recipients = mail.to;
   recipients.insert(recipients.end(), mail.cc.begin(), mail.cc.end());
   recipients.insert(recipients.end(), mail.bcc.begin(), mail.bcc.end());
   address_book_.AddUnknownAddresses(recipients);
-  return saved;
+  return installed;
 }
 
 bool AccountStore::MarkDelivered(uint32_t mail_id, uint32_t server_id) {

@@ -111,10 +111,13 @@ class AccountStore {
   // service that was deleted. True when every mail was deleted.
   bool DeleteMailsAndQueue(const std::vector<uint32_t>& mail_ids);
 
-  // Stores a mail written on the device in folder 4: the record (a new one
-  // when *mail_id is 0, else rewritten), then its files, then its
-  // recipients into the address book. *mail_id is set whenever the record
-  // exists; true only when record and every file were written.
+  // Stores a mail written on the device in folder 4 (a new one when
+  // *mail_id is 0, else rewritten), then hands its recipients to the
+  // address book. Durable when it returns true: the files are staged and
+  // synced, the record committed, then the files put in place; a crash at
+  // any point leaves the old mail or the new one (see mail_file_store.h).
+  // *mail_id is set once the new record is committed; true only when the
+  // record and every file were written.
   bool SaveLocalMail(const LocalMail& mail, uint32_t* mail_id);
 
   // A local mail was delivered: its record becomes the service's mail

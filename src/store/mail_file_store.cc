@@ -16,6 +16,8 @@ namespace {
 
 constexpr char kAttachmentsDir[] = "Attachments";
 constexpr char kBodyFile[] = "mail.txt";
+constexpr char kStagedSuffix[] = ".new";
+constexpr char kStampFile[] = "stamp.new";
 
 std::vector<std::u16string> SplitList(const std::u16string& text) {
   std::vector<std::u16string> out;
@@ -190,6 +192,73 @@ bool MailFileStore::SaveMailFiles(uint32_t mail_id, const MailFiles& files) {
     all = fs_->ReplaceAtomically(dir + name, ByteView(bytes)) && all;
   }
   return all;
+}
+
+std::vector<std::string> MailFileStore::StagedNames(const std::string& dir) {
+  std::vector<std::string> names, staged;
+  if (!fs_->ListPrefix(dir, "", &names)) return staged;
+  for (const std::string& name : names) {
+    if (name != kStampFile && name.size() > 4 && name.compare(name.size() - 4, 4, kStagedSuffix) == 0) {
+      staged.push_back(name);
+    }
+  }
+  if (std::find(names.begin(), names.end(), kStampFile) != names.end()) staged.push_back(kStampFile);
+  return staged;
+}
+
+bool MailFileStore::StageMailFiles(uint32_t mail_id, const MailFiles& files, uint64_t stamp) {
+  if (mail_id == 0) return false;
+  const std::string dir = MailDir(mail_id);
+  if (!MakeMailDir(mail_id)) return false;
+  DiscardStagedFiles(mail_id);
+  auto write = [&](const std::string& path, const Bytes& bytes) {
+    std::unique_ptr<File> f = fs_->Open(path, FileSystem::OpenMode::kCreate);
+    return f && f->WriteAt(0, bytes.data(), bytes.size()) && f->Truncate(bytes.size()) && f->Sync();
+  };
+  bool ok = true;
+  for (const auto& [name, bytes] : Encode(files)) {
+    ok = ok && write(dir + name + kStagedSuffix, bytes);
+  }
+  const std::string stamp_text = std::to_string(stamp);
+  ok = ok && write(dir + kStampFile, Bytes(stamp_text.begin(), stamp_text.end()));
+  // The directory entries, up to the account's own, are durable too.
+  std::string d = dir.substr(0, dir.size() - 1);
+  for (int level = 0; ok && level < 4 && !d.empty(); ++level, d = DirName(d)) ok = fs_->SyncDir(d);
+  if (!ok) DiscardStagedFiles(mail_id);
+  return ok;
+}
+
+bool MailFileStore::InstallStagedFiles(uint32_t mail_id) {
+  if (mail_id == 0) return false;
+  const std::string dir = MailDir(mail_id);
+  bool ok = true;
+  for (const std::string& name : StagedNames(dir)) {
+    if (name == kStampFile) continue;
+    ok = fs_->Rename(dir + name, dir + name.substr(0, name.size() - 4)) && ok;
+  }
+  // The stamp goes last, once the renames are durable: until then opening
+  // finishes the installation.
+  return ok && fs_->SyncDir(dir.substr(0, dir.size() - 1)) && fs_->Delete(dir + kStampFile);
+}
+
+void MailFileStore::DiscardStagedFiles(uint32_t mail_id) {
+  if (mail_id == 0) return;
+  const std::string dir = MailDir(mail_id);
+  for (const std::string& name : StagedNames(dir)) fs_->Delete(dir + name);
+}
+
+void MailFileStore::RecoverStagedFiles(uint32_t mail_id, uint64_t record_stamp) {
+  if (mail_id == 0) return;
+  Bytes stamp;
+  if (!fs_->ReadFile(MailDir(mail_id) + kStampFile, &stamp)) {
+    DiscardStagedFiles(mail_id);  // a stage that never finished
+    return;
+  }
+  if (ByteView(stamp).ToString() == std::to_string(record_stamp)) {
+    InstallStagedFiles(mail_id);
+  } else {
+    DiscardStagedFiles(mail_id);
+  }
 }
 
 bool MailFileStore::WriteBody(uint32_t mail_id, const std::u16string& text, uint64_t offset) {

@@ -10,6 +10,14 @@
 // bucket) is made durable when it is created, before any file in it is
 // written, so a record committed after its files never loses them.
 //
+// A mail written on the device is saved as one set, so that a crash leaves
+// its old files or its new ones, never a mix: StageMailFiles writes every
+// file as its name + ".new", then "stamp.new" holding the stamp of the
+// record that goes with them, all synced with the directories above them;
+// once that record is committed, InstallStagedFiles renames the set into
+// place and removes the stamp. RecoverStagedFiles, when the store opens,
+// installs a staged set whose stamp is the record's and discards any other.
+//
 // Thread safety: none; UI thread only.
 #ifndef QUILL_STORE_MAIL_FILE_STORE_H_
 #define QUILL_STORE_MAIL_FILE_STORE_H_
@@ -70,6 +78,12 @@ class MailFileStore {
   // Deletes "sendmailid.txt" (a delivery that ended); a missing file is
   // success.
   bool DeleteSendKey(uint32_t mail_id);
+  // See above. Stage and install are true only when every file was
+  // written; a failed stage leaves no staged file behind.
+  bool StageMailFiles(uint32_t mail_id, const MailFiles& files, uint64_t stamp);
+  bool InstallStagedFiles(uint32_t mail_id);
+  void DiscardStagedFiles(uint32_t mail_id);
+  void RecoverStagedFiles(uint32_t mail_id, uint64_t record_stamp);
   // Names from the service are cut to this many bytes in file names.
   static constexpr size_t kMaxSafeNameBytes = 200;
 
@@ -97,6 +111,8 @@ class MailFileStore {
   bool DeleteFilesIn(const std::string& dir);
   // Creates the mail's directory when missing, with durable entries.
   bool MakeMailDir(uint32_t mail_id);
+  // The staged files of a directory (names ending in ".new"), stamp last.
+  std::vector<std::string> StagedNames(const std::string& dir);
   bool ReadText(const std::string& path, bool utf16, std::u16string* out);
   bool WriteText(const std::string& path, const std::u16string& text, bool utf16);
 

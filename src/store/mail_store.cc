@@ -83,6 +83,14 @@ void MailStore::SettleMailDirs() {
     if (id > records_.last_id()) files_.DeleteMailFiles(id);
   }
   records_.RaiseLastId(top);
+  // A local mail whose save was cut short gets the files of its record.
+  for (const auto& [id, summary] : summaries_) {
+    if (summary.kind == 0) continue;
+    uint8_t stamp[MailRecord::kSaveTimeAt + 8];
+    if (records_.Read(id, MailRecord::kSaveTimeAt, 8, stamp)) {
+      files_.RecoverStagedFiles(id, GetLe64(stamp + MailRecord::kSaveTimeAt));
+    }
+  }
 }
 
 void MailStore::Reload() {

@@ -146,8 +146,9 @@ class MailStore {
   };
 
   bool EnsureOpen();
-  // Raises the last MailID past every per-mail directory and deletes the
-  // files of those above the committed last id.
+  // Raises the last MailID past every per-mail directory, deletes the
+  // files of those above the committed last id and finishes (or undoes)
+  // the saves of local mails a crash cut short.
   void SettleMailDirs();
   // After a record operation: a failure that closed the file rolls the
   // indexes back with it; a success outside a batch was committed.

@@ -232,6 +232,57 @@ TEST(SaveLocalMailTest, DraftTwiceKeepsItsMailId) {
   EXPECT_EQ(a.mails()->FindByServerID(kLocalServerId), 0u);
 }
 
+// A draft saved again, the power going at every step of the save: after
+// the cut the draft is the old one or the new one, record and files alike,
+// never a mix; once the save has returned it is the new one.
+TEST(SaveLocalMailTest, CutDuringASaveLeavesTheOldDraftOrTheNew) {
+  int old_seen = 0, new_seen = 0;
+  for (uint64_t at = 0;; ++at) {
+    SCOPED_TRACE("power gone after " + std::to_string(at) + " changes");
+    TempDir dir;
+    FaultInjectingFileSystem fault(DefaultFileSystem());
+    uint32_t id = 0;
+    bool returned = false, frozen = false;
+    LocalMail mail;
+    mail.to = {u"\"T\"<t@x.cn>"};
+    {
+      AccountStore a(&fault);
+      ASSERT_TRUE(a.Open(8, dir.path() + "/"));
+      mail.subject = u"old";
+      mail.body = u"old body";
+      ASSERT_TRUE(a.SaveLocalMail(mail, &id));
+      mail.subject = u"new";
+      mail.body = u"new body";
+      mail.cc = {u"\"C\"<c@x.cn>"};
+      fault.FreezeAfter(at);
+      returned = a.SaveLocalMail(mail, &id);
+      frozen = fault.frozen();
+    }
+    fault.CutPower(at * 7919 + 1);
+    AccountStore a(&fault);
+    ASSERT_TRUE(a.Open(8, dir.path() + "/"));
+    MailRecord r;
+    ASSERT_TRUE(a.mails()->ReadMail(id, &r));
+    MailFiles f;
+    ASSERT_TRUE(a.mails()->files()->LoadMailFiles(id, &f));
+    ASSERT_TRUE(r.subject == u"old" || r.subject == u"new") << r.subject.size();
+    const bool is_new = r.subject == u"new";
+    EXPECT_EQ(f.subject, r.subject);
+    EXPECT_EQ(f.body, is_new ? u"new body" : u"old body");
+    EXPECT_EQ(f.cc.size(), is_new ? 1u : 0u);
+    if (returned) {
+      EXPECT_TRUE(is_new);
+    }
+    std::vector<std::string> names;
+    ASSERT_TRUE(DefaultFileSystem()->ListPrefix(a.mails()->files()->MailDir(id), "", &names));
+    for (const std::string& n : names) EXPECT_EQ(n.find(".new"), std::string::npos) << n;
+    (is_new ? new_seen : old_seen)++;
+    if (!frozen) break;  // the save ran to its end before the power went
+  }
+  EXPECT_GT(old_seen, 0);
+  EXPECT_GT(new_seen, 1);
+}
+
 }  // namespace
 }  // namespace store
 }  // namespace quill

@@ -4,6 +4,7 @@
 
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -12,9 +13,17 @@ namespace quill {
 
 class TempDir {
  public:
-  TempDir() {
-    char tmpl[] = "/tmp/quill-gateway-XXXXXX";
-    if (mkdtemp(tmpl) != nullptr) path_ = tmpl;
+  // Under parent, which must exist.
+  explicit TempDir(const std::string& parent = "/tmp") {
+    std::string tmpl = parent + "/quill-gateway-XXXXXX";
+    if (mkdtemp(tmpl.data()) != nullptr) path_ = tmpl;
+  }
+  // In memory (/dev/shm) where the system has it, else under /tmp: for
+  // tests that model durability themselves and only need files fast.
+  static std::string MemoryParent() {
+    struct stat st;
+    return stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) && access("/dev/shm", W_OK) == 0 ? "/dev/shm"
+                                                                                            : "/tmp";
   }
   ~TempDir() {
     std::error_code ignored;

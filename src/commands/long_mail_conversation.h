@@ -153,6 +153,10 @@ class LongMailConversation {
   // The answer to the request just sent was lost after the gateway got it
   // whole: with a key, prepares the resume query; else fails with `step`.
   Next AnswerLost(uint32_t step, uint32_t system_error);
+  // The request goes again as it is (the gateway never got it whole); the
+  // gateway may have lost pieces meanwhile, so the next instruction may
+  // repeat the last one served.
+  void Resending() { last_type_ = 0; }
   // Follows a decoded answer (result not -3).
   Next Handle(const LongMailResponse& response);
   // Ends the delivery as failed.

@@ -79,7 +79,11 @@ void LongMailJob::RunWith(engine::JobReporter* reporter) {
       engine::WriteLog(engine::kNetworkLog, "LongMail retry (step,retry)", step,
                        static_cast<uint32_t>(retries));
       // A request the gateway never got whole goes again as it is.
-      if (attempt.request_delivered) next = conversation.AnswerLost(step, attempt.error);
+      if (attempt.request_delivered) {
+        next = conversation.AnswerLost(step, attempt.error);
+      } else {
+        conversation.Resending();
+      }
       continue;
     }
     auto* answer = dynamic_cast<LongMailAnswer*>(attempt.result.get());

@@ -186,12 +186,21 @@ std::string DeliveryBook::SpoolPath(const std::string& key, int index) const {
 }
 
 bool DeliveryBook::WritePiece(const std::string& key, int index, uint64_t offset, ByteView bytes) {
-  const std::string path = SpoolPath(key, index);
-  const bool fresh = !fs_->Exists(path);
-  std::unique_ptr<File> f = fs_->Open(path, FileSystem::OpenMode::kCreate, 0600);
-  if (f == nullptr || !f->WriteAt(offset, bytes.data, bytes.size) || !f->Sync()) return false;
-  // A new file's name must last as long as the count that says it is held.
-  return !fresh || fs_->SyncDir(DirName(path));
+  std::unique_ptr<File> f = fs_->Open(SpoolPath(key, index), FileSystem::OpenMode::kCreate, 0600);
+  return f != nullptr && f->WriteAt(offset, bytes.data, bytes.size);
+}
+
+bool DeliveryBook::SyncSpool(const std::string& key, size_t files) {
+  bool any = false;
+  for (int i = -1; i < static_cast<int>(files); ++i) {
+    const std::string path = SpoolPath(key, i);
+    if (!fs_->Exists(path)) continue;
+    std::unique_ptr<File> f = fs_->Open(path, FileSystem::OpenMode::kReadWrite);
+    if (f == nullptr || !f->Sync()) return false;
+    any = true;
+  }
+  // The files' names last as long as the counts that say they are held.
+  return !any || fs_->SyncDir(DirName(SpoolPath(key, -1)));
 }
 
 void DeliveryBook::DropSpool(const std::string& key, size_t files) {

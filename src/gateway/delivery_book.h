@@ -2,11 +2,13 @@
 // SQLite database in the state directory, and the pieces received so far
 // in "spool/KEY/" beside it ("body", "file0", "file1", ...).
 //
-// A delivery is known by its key from the first answer on; a piece counts
-// as held only once its bytes are synced and the count committed, so an
-// answer never claims what a crash could lose. A delivered one keeps its
-// row (state, ServerID), so a client that lost the last answer and asks
-// again is told the same result; its spool is removed.
+// A delivery is known by its key from the first answer on. The counts of
+// bytes held that Save commits never run ahead of the spool: the caller
+// syncs the spool (SyncSpool) before it saves counts that grew, so after a
+// crash the book holds what it says, and at worst asks again for pieces
+// that came after its last save. A delivered one keeps its row (state,
+// ServerID), so a client that lost the last answer and asks again is told
+// the same result; its spool is removed.
 //
 // Tables: deliveries(key, account, created, state, mode, source, sender,
 // body_length, body_have, header, subject, recipients, server_id, second,
@@ -84,8 +86,10 @@ class DeliveryBook {
 
   // The spool file of the body (index -1) or of file `index`.
   std::string SpoolPath(const std::string& key, int index) const;
-  // Writes a piece at offset and syncs it.
+  // Writes a piece at offset (not yet durable).
   bool WritePiece(const std::string& key, int index, uint64_t offset, ByteView bytes);
+  // Makes the body and the first `files` files of the spool durable.
+  bool SyncSpool(const std::string& key, size_t files);
   // Removes the spool of a delivery.
   void DropSpool(const std::string& key, size_t files);
 

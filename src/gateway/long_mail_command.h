@@ -25,13 +25,19 @@
 // the relay for the others (without a relay they fail the delivery,
 // before anything is delivered).
 //
-// Pieces are held in the DeliveryBook, durably before they are counted.
+// Pieces are held in the DeliveryBook; the live deliveries' counts are
+// kept in memory and saved (after the spool is synced) about once a
+// second, when a key is new and before a mail goes. A piece that comes
+// after a gap (the gateway lost the pieces before it) is not taken; the
+// answer asks for what is missing.
 //
 // Thread safety: requests are served one at a time (one lock).
 #ifndef QUILL_GATEWAY_LONG_MAIL_COMMAND_H_
 #define QUILL_GATEWAY_LONG_MAIL_COMMAND_H_
 
+#include <chrono>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <string>
 
@@ -60,6 +66,8 @@ constexpr int32_t kLongMailBadPiece = -2;
 constexpr int32_t kLongMailNoRelay = -20;
 constexpr int32_t kLongMailRelayFailed = -21;
 constexpr int32_t kLongMailCannotDeliver = -6;
+// How often the counts of a delivery in progress are made durable.
+constexpr std::chrono::milliseconds kSaveInterval{1000};
 
 class LongMailCommand : public SessionCommand {
  public:
@@ -89,8 +97,15 @@ class LongMailCommand : public SessionCommand {
   const AccountBook* const accounts_;
   const SmtpRelay* const relay_;
   MailboxSet* const boxes_;
+  // A delivery in progress as it stands, ahead of what the book holds.
+  struct Live {
+    Delivery delivery;
+    std::chrono::steady_clock::time_point saved;  // its last save
+  };
+
   std::mutex mu_;
-  DeliveryBook book_;  // guarded by mu_
+  DeliveryBook book_;                    // guarded by mu_
+  std::map<std::string, Live> live_;     // guarded by mu_; by key
 };
 
 }  // namespace gateway

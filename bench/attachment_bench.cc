@@ -8,8 +8,6 @@
 #include <curl/curl.h>
 #include <httplib.h>
 
-#include <sys/resource.h>
-
 #include <chrono>
 #include <random>
 #include <thread>
@@ -111,14 +109,6 @@ struct Rig : GatewayRig {
   }
   CutAfter* const cutter;  // on the gateway's getmailattach
 };
-
-// CPU seconds of the whole process (client and gateway threads).
-double ProcessCpuSeconds() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-         (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 size_t AppendBody(char* data, size_t size, size_t n, void* out) {
   static_cast<std::string*>(out)->append(data, size * n);

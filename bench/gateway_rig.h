@@ -5,6 +5,7 @@
 #define QUILL_BENCH_GATEWAY_RIG_H_
 
 #include <stdlib.h>
+#include <sys/resource.h>
 
 #include <filesystem>
 #include <functional>
@@ -87,6 +88,14 @@ struct GatewayRig {
   engine::HttpConnectionCache cache;
   engine::ExchangeContext context;                  // what every exchange uses
 };
+
+// CPU seconds of the whole process (client and gateway threads).
+inline double ProcessCpuSeconds() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+         (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
 
 }  // namespace quill
 

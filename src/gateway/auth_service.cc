@@ -1,5 +1,7 @@
 #include "gateway/auth_service.h"
 
+#include <algorithm>
+
 #include "protocol/codec_status.h"
 #include "protocol/message_type.h"
 
@@ -90,13 +92,17 @@ bool AuthService::Encode(const AuthAnswer& answer, protocol::WireMessage* respon
   if (body.PutUInt(6, s.uin) != CodecOk || body.PutBytes(2, ByteView(s.session_key)) != CodecOk) {
     return false;
   }
+  UpdateRelease release;
+  const bool published = policy_.updates != nullptr && policy_.updates->Current(&release);
   if (answer.result == kMustUpgrade) {
-    return body.PutBytes(5, ByteView(policy_.update_id)) == CodecOk;
+    return body.PutBytes(5, ByteView(published ? release.package : policy_.update_id)) == CodecOk;
   }
+  const int32_t newest = published ? std::max(release.version, policy_.newest_client_version)
+                                   : policy_.newest_client_version;
   const GatewayAccount* account = book_->Find(s.account);
   return account != nullptr && body.PutBytes(3, ByteView(account->nickname)) == CodecOk &&
          body.PutBytes(4, ByteView(account->address)) == CodecOk &&
-         body.PutInt(7, policy_.newest_client_version) == CodecOk;
+         body.PutInt(7, newest) == CodecOk;
 }
 
 }  // namespace gateway

@@ -20,6 +20,7 @@
 
 #include "gateway/account_book.h"
 #include "gateway/session_table.h"
+#include "gateway/update_shelf.h"
 #include "protocol/wire_message.h"
 
 namespace quill {
@@ -30,6 +31,9 @@ struct AuthPolicy {
   uint32_t min_client_version = 0;   // older clients get -8
   int32_t newest_client_version = 0x10030;  // tag 7 of a granted login
   std::string update_id = "update";  // tag 5 of a -8 answer
+  // A published release raises tag 7 to its version and names its package
+  // in tag 5 of a -8 answer. May be null.
+  const UpdateShelf* updates = nullptr;
 };
 
 struct AuthAnswer {

@@ -1,6 +1,10 @@
 #include "gateway/gateway_cli.h"
 
 #include <charconv>
+#include <climits>
+
+#include "gateway/stats_store.h"
+#include "gateway/update_shelf.h"
 
 namespace quill {
 namespace gateway {
@@ -96,6 +100,14 @@ bool ParseGatewayCommandLine(const std::vector<std::string>& args, GatewayComman
       out->account.address = v;
     } else if (a == "--nickname") {
       out->account.nickname = v;
+    } else if (a == "--version") {
+      if (!ParseNumber(v, INT32_MAX, &n) || n == 0) {
+        *error = "--version: not a version number from 1 to 2147483647: " + v;
+        return false;
+      }
+      out->update_version = static_cast<int32_t>(n);
+    } else if (a == "--notes") {
+      out->notes = v;
     } else {
       *error = "unknown option " + a;
       return false;
@@ -105,15 +117,33 @@ bool ParseGatewayCommandLine(const std::vector<std::string>& args, GatewayComman
     *error = "--state DIR is required";
     return false;
   }
-  if (positional.empty()) {
+  if (positional.empty() || positional[0] != "add-account") {
     if (have_uin || !out->account.address.empty() || !out->account.nickname.empty()) {
       *error = "--uin, --address and --nickname belong to add-account";
       return false;
     }
+  }
+  const bool publishing = !positional.empty() && positional[0] == "publish-update";
+  if (!publishing && (out->update_version != 0 || !out->notes.empty())) {
+    *error = "--version and --notes belong to publish-update";
+    return false;
+  }
+  if (positional.empty()) return true;
+  if (positional[0] == "stats" && positional.size() == 1) {
+    out->stats = true;
+    return true;
+  }
+  if (publishing && positional.size() == 2) {
+    if (out->update_version == 0) {
+      *error = "publish-update needs --version V";
+      return false;
+    }
+    out->publish_update = true;
+    out->package_file = positional[1];
     return true;
   }
   if (positional[0] != "add-account" || positional.size() != 3) {
-    *error = "expected no command, or add-account NAME PASSWORD";
+    *error = "expected no command, add-account NAME PASSWORD, stats, or publish-update FILE";
     return false;
   }
   if (!have_uin) {
@@ -154,6 +184,40 @@ int AddAccountCommand(FileSystem* fs, const GatewayCommandLine& cl, std::ostream
   }
   out << "account " << cl.account.name << " (uin " << cl.account.uin << "), mailbox "
       << MaildirPath(cl.options.state_dir, cl.account.name) << "\n";
+  return kGatewayExitOk;
+}
+
+int StatsCommand(const GatewayCommandLine& cl, std::ostream& out, std::ostream& err) {
+  StatsStore stats(cl.options.state_dir + "/" + kStatsFileName);
+  std::vector<StatTotals> totals;
+  std::string error;
+  if (!stats.Totals(&totals, &error)) {
+    err << "quillpost-gateway: " << error << "\n";
+    return kGatewayExitFailed;
+  }
+  if (totals.empty()) out << "no statistics uploaded\n";
+  for (const StatTotals& t : totals) {
+    out << "account " << t.account << " (uin " << t.uin << "): " << t.uploads
+        << (t.uploads == 1 ? " upload\n" : " uploads\n");
+    for (size_t i = 0; i < kStatValueCount; ++i) {
+      out << "  " << kStatNames[i] << " " << t.values[i]
+          << (i == kStatStartTime || i == kStatEndTime ? " (last upload)\n" : "\n");
+    }
+  }
+  return kGatewayExitOk;
+}
+
+int PublishUpdateCommand(FileSystem* fs, const GatewayCommandLine& cl, std::ostream& out,
+                         std::ostream& err) {
+  UpdateShelf shelf(fs, cl.options.state_dir);
+  UpdateRelease release;
+  std::string error;
+  if (!shelf.Publish(cl.package_file, cl.update_version, cl.notes, &release, &error)) {
+    err << "quillpost-gateway: " << error << "\n";
+    return kGatewayExitFailed;
+  }
+  out << "published " << release.package << " (" << release.size << " bytes) as version "
+      << VersionText(release.version) << " (" << release.version << ")\n";
   return kGatewayExitOk;
 }
 

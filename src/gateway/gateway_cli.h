@@ -5,6 +5,8 @@
 //                     [--allow-remote-images]
 //   quillpost-gateway --state DIR add-account NAME PASSWORD --uin N
 //                     [--address A] [--nickname TEXT]
+//   quillpost-gateway --state DIR stats
+//   quillpost-gateway --state DIR publish-update FILE --version V [--notes TEXT]
 //
 // While serving, lines on standard input change the faults:
 //   fault COMMAND=MODE[:ARG]   set (MODE "none" clears that command)
@@ -37,6 +39,11 @@ struct GatewayCommandLine {
   bool add_account = false;                             // the add-account form
   GatewayAccount account;                               // add-account: name, uin, texts
   std::string password;                                 // add-account: the typed password
+  bool stats = false;                                   // the stats form
+  bool publish_update = false;                          // the publish-update form
+  std::string package_file;                             // publish-update: FILE
+  int32_t update_version = 0;                           // publish-update: --version
+  std::string notes;                                    // publish-update: --notes
 };
 
 // False with a message for anything the usage above does not allow.
@@ -51,6 +58,14 @@ bool AddAccountWithMaildir(FileSystem* fs, const std::string& state_dir,
 // The add-account command line: the same, reported on out / err.
 int AddAccountCommand(FileSystem* fs, const GatewayCommandLine& cl, std::ostream& out,
                       std::ostream& err);
+
+// The stats command line: the statistics uploads' totals per account and
+// value, on out.
+int StatsCommand(const GatewayCommandLine& cl, std::ostream& out, std::ostream& err);
+// The publish-update command line: the package becomes the release offered
+// to older clients.
+int PublishUpdateCommand(FileSystem* fs, const GatewayCommandLine& cl, std::ostream& out,
+                         std::ostream& err);
 
 enum class ControlResult { kApplied, kQuit, kBad };
 ControlResult ApplyControlLine(std::string_view line, FaultPlan* faults, std::string* error);

@@ -5,6 +5,8 @@
 #include <optional>
 
 #include "gateway/key_store.h"
+#include "gateway/stat_command.h"
+#include "gateway/update_commands.h"
 #include "platform/utf.h"
 #include "protocol/codec_status.h"
 #include "protocol/envelope.h"
@@ -56,7 +58,9 @@ GatewayServer::GatewayServer(GatewayOptions options, FileSystem* fs)
       fs_(fs),
       sessions_(options_.session_lifetime),
       mailboxes_(fs, options_.state_dir),
-      contents_(fs) {
+      contents_(fs),
+      stats_(options_.state_dir + "/" + kStatsFileName),
+      updates_(fs, options_.state_dir) {
   // One line per session command.
   Register(std::make_unique<SyncCommand>(&mailboxes_));
   Register(std::make_unique<BriefCommand>(&mailboxes_));
@@ -65,6 +69,9 @@ GatewayServer::GatewayServer(GatewayOptions options, FileSystem* fs)
   Register(std::make_unique<ImageCommand>(&mailboxes_, &contents_, options_.allow_remote_images));
   Register(std::make_unique<LongMailCommand>(fs, options_.state_dir, &accounts_, &relay_,
                                              &mailboxes_));
+  Register(std::make_unique<StatInfoCommand>(&stats_));
+  Register(std::make_unique<QueryUpdateCommand>(&updates_));
+  Register(std::make_unique<UpdatePackCommand>(&updates_));
 }
 
 void GatewayServer::Register(std::unique_ptr<SessionCommand> command) {
@@ -93,6 +100,7 @@ bool GatewayServer::LoadState(std::string* error) {
   AuthPolicy policy;
   policy.mailbox_root = MailboxRoot(dir);
   policy.min_client_version = options_.min_client_version;
+  policy.updates = &updates_;
   auth_ = std::make_unique<AuthService>(&accounts_, &sessions_, fs_, policy);
   return true;
 }

@@ -11,8 +11,9 @@
 //
 // State directory: "server.key", "accounts.cfg", "client.cfg", the
 // optional "relay.cfg" (mail_transport.h), the mailboxes under
-// "accounts/NAME/Maildir/", and the deliveries of "sendlongmail"
-// ("deliveries.db", "spool/").
+// "accounts/NAME/Maildir/", the deliveries of "sendlongmail"
+// ("deliveries.db", "spool/"), the statistics uploads in "stats.db" and
+// the published client update under "updates/".
 //
 // Threading: Start and Stop from one controlling thread; requests are
 // served on a pool of threads; faults(), sessions() may be used from any
@@ -42,6 +43,8 @@
 #include "gateway/sync_command.h"
 #include "gateway/session_command.h"
 #include "gateway/session_table.h"
+#include "gateway/stats_store.h"
+#include "gateway/update_shelf.h"
 #include "platform/crypto.h"
 #include "platform/file_system.h"
 
@@ -139,6 +142,8 @@ class GatewayServer {
   std::unique_ptr<AuthService> auth_;  // made in LoadState
   MailboxSet mailboxes_;            // the accounts' Maildirs
   MailContentCache contents_;       // parts of the mails served last
+  StatsStore stats_;                // the statistics uploads
+  UpdateShelf updates_;             // the published client update
   std::map<std::string, std::unique_ptr<SessionCommand>> commands_;  // fixed while serving
   ClientConfig client_config_;      // written in Start
   int port_ = 0;                    // bound port

@@ -97,11 +97,17 @@ int main(int argc, char** argv) {
               << "                         [--session-seconds S] [--fault COMMAND=MODE[:ARG]]...\n"
               << "                         [--allow-remote-images]\n"
               << "       quillpost-gateway --state DIR add-account NAME PASSWORD --uin N\n"
-              << "                         [--address A] [--nickname TEXT]\n";
+              << "                         [--address A] [--nickname TEXT]\n"
+              << "       quillpost-gateway --state DIR stats\n"
+              << "       quillpost-gateway --state DIR publish-update FILE --version V [--notes TEXT]\n";
     return kGatewayExitUsage;
   }
   if (cl.add_account) {
     return AddAccountCommand(quill::DefaultFileSystem(), cl, std::cout, std::cerr);
+  }
+  if (cl.stats) return StatsCommand(cl, std::cout, std::cerr);
+  if (cl.publish_update) {
+    return PublishUpdateCommand(quill::DefaultFileSystem(), cl, std::cout, std::cerr);
   }
   return Serve(cl);
 }

@@ -1,7 +1,9 @@
 #include "commands/auth_job.h"
 
+#include "commands/update_message.h"
 #include "engine/trace.h"
 #include "platform/ascii.h"
+#include "platform/clock.h"
 #include "platform/utf.h"
 #include "protocol/envelope.h"
 #include "protocol/message_heads.h"
@@ -12,8 +14,7 @@ namespace commands {
 namespace {
 
 // Update notices are repeated at most every ten days for one version.
-constexpr int64_t kUpdateNoticeQuietSeconds = 864000;
-constexpr int kUpdateReasonNewerVersion = 2;
+constexpr uint64_t kUpdateNoticeQuietSeconds = 864000;
 
 bool SameAccount(std::u16string_view a, std::u16string_view b) {
   return EqualsIgnoringAsciiCase(a, b);
@@ -148,20 +149,20 @@ void AuthJob::CompleteSignedIn(const AuthResponse& response) {
   host_->SaveAccountProfile(Utf16(response.nickname), Utf16(response.address));
   engine::WriteLog(engine::kNetworkLog, "auth end ok", 0, 0);
   host_->RunPendingJobs();
-  if (UpdateQueryDue(response.server_version)) host_->StartUpdateQuery(kUpdateReasonNewerVersion);
+  if (UpdateQueryDue(response.server_version)) host_->StartUpdateQuery(kUpdateAfterLogin);
 }
 
+// Versions compare signed, times unsigned.
 bool AuthJob::UpdateQueryDue(int32_t server_version) {
   if (server_version <= static_cast<int32_t>(protocol::kClientVersion)) return false;
-  store::GlobalSettings* settings = host_->Settings();
-  const uint64_t last_version = settings->Get(store::global_keys::kLastUpdateVersion);
-  const uint64_t last_time = settings->Get(store::global_keys::kLastUpdateTime);
-  const int64_t now = now_ >= 0 ? now_ : static_cast<int64_t>(std::time(nullptr));
-  const bool known_version = static_cast<uint64_t>(server_version) <= last_version;
-  const bool recently = last_time != 0 &&
-                        (now <= static_cast<int64_t>(last_time) ||
-                         now - static_cast<int64_t>(last_time) <= kUpdateNoticeQuietSeconds);
-  return !(known_version && recently);
+  store::ConfigFile& settings = host_->Settings()->file();
+  // Either spelling of a negative version reads as one.
+  const int32_t last_version =
+      static_cast<int32_t>(settings.GetUInt(store::global_keys::kLastUpdateVersion.name, 0));
+  const uint64_t last_time = settings.GetUInt64(store::global_keys::kLastUpdateTime.name, 0);
+  const uint64_t now = static_cast<uint64_t>(params_.now_seconds ? params_.now_seconds() : NowSeconds());
+  if (server_version > last_version || last_time == 0) return true;
+  return now > last_time && now - last_time > kUpdateNoticeQuietSeconds;
 }
 
 std::u16string AuthFailureText(int32_t code) {

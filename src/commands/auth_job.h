@@ -9,7 +9,7 @@
 
 #include <array>
 #include <cstdint>
-#include <ctime>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -37,6 +37,7 @@ struct AuthJobParams {
   std::u16string password;      // the 32-digit MD5 digest text of the typed password
   bool auto_login = false;      // the "自动登录" check box
   std::array<uint8_t, 16> device_id{};  // DeviceId
+  std::function<int64_t()> now_seconds;  // the update notice's clock; null: NowSeconds
 };
 
 class AuthJob : public engine::NetJob, private engine::ExchangeCommand {
@@ -56,8 +57,6 @@ class AuthJob : public engine::NetJob, private engine::ExchangeCommand {
   engine::ExchangeOutcome RunWith(engine::JobReporter* reporter);
   // The completion of a decoded response (UI thread).
   void Complete(const AuthResponse& response);
-  // Clock of the update notice; tests set it.
-  void set_now_for_test(int64_t now) { now_ = now; }
 
  private:
   std::string RequestPath() const override { return kAuthPath; }
@@ -72,7 +71,6 @@ class AuthJob : public engine::NetJob, private engine::ExchangeCommand {
   LoginHost* const host_;                         // the facade
   const AuthJobParams params_;                    // as made
   const AuthRequest request_;                     // built from params_
-  int64_t now_ = -1;                              // -1: the real clock
 };
 
 // The login screen's text for a failed login: ok = false with code, where

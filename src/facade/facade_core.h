@@ -53,6 +53,7 @@ struct MailServiceOptions {
   // overrides it.
   uint64_t daily_sync_limit = DailySyncBudget::kDefaultLimit;
   std::function<uint32_t()> tick_ms;     // the budget's clock; null: GetTickCount
+  std::function<int64_t()> now_seconds; // the update notice's clock; null: NowSeconds
 };
 
 class FacadeCore {

@@ -41,6 +41,7 @@ bool LoginOperation::DoAuth(int access_point, bool user_initiated, std::u16strin
   params.password = std::move(password);
   params.auto_login = auto_login;
   params.device_id = core_->options().device_id;
+  params.now_seconds = core_->options().now_seconds;
   std::unique_ptr<engine::NetJob> job = std::make_unique<commands::AuthJob>(
       core_->exchange(), static_cast<commands::LoginHost*>(this), std::move(params));
   job->set_listener(this);
@@ -126,10 +127,8 @@ void LoginOperation::RememberDestination(int access_point) {
 void LoginOperation::DropPendingJobs() { core_->runner().AbandonHeld(); }
 void LoginOperation::RunPendingJobs() { core_->runner().RunHeld(); }
 
-// Update queries come with the update command; until then the notice is
-// only traced.
 void LoginOperation::StartUpdateQuery(int reason) {
-  engine::WriteLog(engine::kNetworkLog, "update query due (reason)", static_cast<uint32_t>(reason), 0);
+  if (update_query_) update_query_(reason);
 }
 
 }  // namespace facade

@@ -13,6 +13,7 @@
 #define QUILL_FACADE_LOGIN_OPERATION_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "commands/login_host.h"
@@ -38,6 +39,11 @@ class LoginOperation : public Operation, private commands::LoginHost {
   // Ends the running login now as replaced (one AuthDone with `replaced`)
   // and cancels its job, which then applies nothing it still receives.
   void Cancel();
+
+  // Starts the update query a login asks for (commands::UpdateQueryReason).
+  void set_update_query(std::function<void(int32_t reason)> start) {
+    update_query_ = std::move(start);
+  }
 
   // From the start of a login until its AuthDone.
   bool running() const { return slot_.busy(); }
@@ -71,6 +77,7 @@ class LoginOperation : public Operation, private commands::LoginHost {
   JobSlot slot_{0};                     // the running login; never retried
   uint32_t auto_login_failures_ = 0;    // consecutive failed silent logins
   bool auto_login_disabled_ = false;    // after a -8, for the rest of the run
+  std::function<void(int32_t)> update_query_;  // the update unit's query
   EventList<const commands::AuthOutcome&> done_;
 };
 

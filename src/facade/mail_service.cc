@@ -13,7 +13,12 @@ MailService::MailService(MessageLoop* loop, MailServiceOptions options)
       connect_(&core_),
       attach_(&core_, &sync_),
       image_(&core_),
-      long_mail_(&core_) {}
+      long_mail_(&core_),
+      stats_(&core_),
+      update_(&core_) {
+  sync_.set_first_success([this] { stats_.DoStatInfo(); });
+  login_.set_update_query([this](int32_t reason) { update_.DoGetUpdateInfo(reason); });
+}
 
 MailService::~MailService() {
   // The jobs' last ends arrive here, while every unit still lives.

@@ -27,7 +27,9 @@
 #include "facade/long_mail_operation.h"
 #include "facade/mail_fetch_operation.h"
 #include "facade/mail_image_operation.h"
+#include "facade/stat_info_operation.h"
 #include "facade/sync_operation.h"
+#include "facade/update_operation.h"
 #include "platform/message_loop.h"
 
 namespace quill {
@@ -118,6 +120,30 @@ class MailService {
   // job could not be queued. A started dial ends with one ConnectDone.
   bool DoConnect(int destination) { return connect_.DoConnect(destination); }
 
+  // Uploads the usage statistics held now (the service does so once per
+  // run, after the first sync that succeeded). False when none was started:
+  // no open account, an upload in flight, no login possible. A started
+  // upload ends with one StatInfoDone.
+  bool DoStatInfo() { return stats_.DoStatInfo(); }
+
+  // Asks whether a newer client is offered (reason: commands::
+  // UpdateQueryReason). Needs a session; false when none was started. A
+  // started query ends with one UpdateInfoDone, which says whether it
+  // failed.
+  bool DoGetUpdateInfo(int32_t reason) { return update_.DoGetUpdateInfo(reason); }
+  // Fetches the offered package into dir/<package>.cab, resuming what is
+  // held when expected_size (the size offered) is known; replaces a running
+  // download. False for a package name that is not 32 hexadecimal digits,
+  // without a session, or when nothing was started. Every piece and the
+  // end raise UpdatePackDone; the end's path is the checked package.
+  bool DoGetUpdatePack(const std::string& package, uint64_t expected_size, int32_t pass_through,
+                       const std::string& dir) {
+    return update_.DoGetUpdatePack(package, expected_size, pass_through, dir);
+  }
+  // Ends the running download now (UpdatePackDone, not ok); the bytes held
+  // stay for the next DoGetUpdatePack of the same package.
+  void CancelUpdatePack() { update_.CancelUpdatePack(); }
+
   // Opens the store of the account saved by the last login, for work
   // without the service. False when there is none.
   bool OpenSavedAccount();
@@ -162,6 +188,18 @@ class MailService {
     return long_mail_.done().Subscribe(std::move(h));
   }
   void UnsubscribeLongMailDone(int id) { long_mail_.done().Unsubscribe(id); }
+  int SubscribeStatInfoDone(std::function<void(const StatInfoOutcome&)> h) {
+    return stats_.done().Subscribe(std::move(h));
+  }
+  void UnsubscribeStatInfoDone(int id) { stats_.done().Unsubscribe(id); }
+  int SubscribeUpdateInfoDone(std::function<void(const UpdateInfoOutcome&)> h) {
+    return update_.info_done().Subscribe(std::move(h));
+  }
+  void UnsubscribeUpdateInfoDone(int id) { update_.info_done().Unsubscribe(id); }
+  int SubscribeUpdatePackDone(std::function<void(const UpdatePackOutcome&)> h) {
+    return update_.pack_done().Subscribe(std::move(h));
+  }
+  void UnsubscribeUpdatePackDone(int id) { update_.pack_done().Unsubscribe(id); }
   // After every start of a job (and of each further page of a sync).
   int SubscribeJobStarted(SignalHandler h) { return core_.job_started().Subscribe(std::move(h)); }
   void UnsubscribeJobStarted(int id) { core_.job_started().Unsubscribe(id); }
@@ -205,6 +243,8 @@ class MailService {
   AttachmentOperation attach_;
   MailImageOperation image_;
   LongMailOperation long_mail_;
+  StatInfoOperation stats_;
+  UpdateOperation update_;
 };
 
 }  // namespace facade

@@ -157,7 +157,10 @@ void SyncOperation::End(uint32_t job_id, const SyncOutcome& outcome) {
   }
   batch_open_ = false;
   // Once a sync succeeded in this run, every sync end is recorded.
-  first_sync_done_ |= outcome.ok;
+  if (outcome.ok && !first_sync_done_) {
+    first_sync_done_ = true;
+    if (first_success_) first_success_();
+  }
   if (first_sync_done_) core_->usage().RecordSyncTimes(core_->run_start_seconds(), NowSeconds());
   const int new_mails = new_mails_;
   new_mails_ = 0;

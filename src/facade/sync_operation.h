@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 #include "commands/sync_job.h"
 #include "facade/event_list.h"
@@ -55,6 +56,9 @@ class SyncOperation : public Operation, private commands::SyncHost {
   // MailService::DoSync.
   bool DoSync(int32_t reason);
   bool running() const { return slot_.busy(); }
+  // Called once per run, at the end of the first sync that succeeded,
+  // before its times are recorded.
+  void set_first_success(std::function<void()> f) { first_success_ = std::move(f); }
 
   EventList<const SyncOutcome&>& done() { return done_; }
   // Once per sync that added unread mails, with their number.
@@ -93,6 +97,7 @@ class SyncOperation : public Operation, private commands::SyncHost {
   uint32_t commit_tick_ = 0;                 // when it last made the store durable
   bool first_sync_done_ = false;             // a sync succeeded in this run
   std::atomic<int32_t> stored_sync_key_{0};  // the store's sync key, for the sync worker
+  std::function<void()> first_success_;      // the statistics upload
   EventList<const SyncOutcome&> done_;
   EventList<int> new_mail_arrived_;
   EventList<> new_mail_found_;

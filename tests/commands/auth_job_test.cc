@@ -83,6 +83,7 @@ class AuthJobTest : public ::testing::Test {
     p.account = std::move(account);
     p.password = u"5f4dcc3b5aa765d61d8327deb882cf99";
     p.auto_login = auto_login;
+    p.now_seconds = [this] { return now_; };
     return AuthJob(&context_, host_.get(), p);
   }
   static AuthResponse SignedIn(int32_t version = 0x10030) {
@@ -99,6 +100,7 @@ class AuthJobTest : public ::testing::Test {
   std::string dir_;
   engine::ExchangeContext context_;
   std::unique_ptr<FakeHost> host_;
+  int64_t now_ = 0;  // the update notice's clock
 };
 
 TEST_F(AuthJobTest, SameAccountInOtherCaseOnlyReplacesTheSession) {
@@ -220,15 +222,16 @@ TEST_F(AuthJobTest, UpdateNoticeFollowsVersionAndTheTenDayRule) {
       {0x10031, 0x10031, 1000, 1000 + 864001, true},   // ten days have passed
       {0x10031, 0x10031, 5000, 1000, false},       // clock before the record
       {0x10032, 0x10031, 1000, 1001, true},        // a newer version than told
+      {0x10031, 0xFFFFFFFF, 1000, 1001, true},     // versions compare signed: -1 is older
+      {0x10031, 0x10031, 1ull << 63, 1000, false}, // times compare unsigned: not after it
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.version);
     host_->update_reason = 0;
     host_->settings.Set(keys::kLastUpdateVersion, c.last_version);
     host_->settings.Set(keys::kLastUpdateTime, c.last_time);
-    AuthJob job = MakeJob(u"alice@example.com", true, false);
-    job.set_now_for_test(c.now);
-    job.Complete(SignedIn(c.version));
+    now_ = c.now;
+    MakeJob(u"alice@example.com", true, false).Complete(SignedIn(c.version));
     EXPECT_EQ(c.due ? 2 : 0, host_->update_reason);
   }
 }

@@ -56,8 +56,9 @@ class MessageCommand : public engine::ExchangeCommand {
 
 // One of the gateway's own commands wrapped for a test: it counts the
 // requests, runs a hook before answering one, shows each request to a
-// watcher, and can refuse one (the client then gets a failed wrapper).
-// Hooks and watchers run on the gateway's request thread.
+// watcher, can refuse one (the client then gets a failed wrapper) or answer
+// in its place. Hooks, watchers and replies run on the gateway's request
+// thread.
 class WatchedCommand : public gateway::SessionCommand {
  public:
   // Before the server starts: the command that answers.
@@ -88,6 +89,11 @@ class WatchedCommand : public gateway::SessionCommand {
     std::lock_guard<std::mutex> lock(mu_);
     refuse_at_ = n;
   }
+  // Answers each request that `reply` fills (true) in the command's place.
+  void Reply(std::function<bool(const protocol::WireMessage&, protocol::WireMessage*)> reply) {
+    std::lock_guard<std::mutex> lock(mu_);
+    reply_ = std::move(reply);
+  }
   protocol::MessageType type() const override { return inner_->type(); }
   bool Answer(const gateway::GatewaySession& session, const protocol::WireMessage& request,
               protocol::WireMessage* response) override {
@@ -97,6 +103,7 @@ class WatchedCommand : public gateway::SessionCommand {
     bool refuse = false;
     protocol::WireMessage rewritten;
     bool rewrote = false;
+    std::function<bool(const protocol::WireMessage&, protocol::WireMessage*)> reply;
     {
       std::lock_guard<std::mutex> lock(mu_);
       if (n == hook_at_) hook.swap(hook_);
@@ -107,9 +114,11 @@ class WatchedCommand : public gateway::SessionCommand {
         rewrote = true;
       }
       change = change_answer_;
+      reply = reply_;
     }
     if (hook) hook();
-    const bool ok = !refuse && inner_->Answer(session, rewrote ? rewritten : request, response);
+    const bool ok = (reply && reply(request, response)) ||
+                    (!refuse && inner_->Answer(session, rewrote ? rewritten : request, response));
     if (ok && change) change(response);
     ++answered;
     return ok;
@@ -126,6 +135,7 @@ class WatchedCommand : public gateway::SessionCommand {
   int refuse_at_ = 0;           // guarded by mu_
   std::function<protocol::WireMessage(const protocol::WireMessage&)> rewrite_;  // guarded by mu_
   std::function<void(protocol::WireMessage*)> change_answer_;                  // guarded by mu_
+  std::function<bool(const protocol::WireMessage&, protocol::WireMessage*)> reply_;  // guarded by mu_
 };
 
 // A gateway over a state directory and a client exchange context that

@@ -1,7 +1,6 @@
 // The mail service facade against the gateway: work that waits for a
-// silent login, one start and one end per job, the statistics counters in
-// global.cfg, the daily sync budget, and a session reset under a running
-// sync.
+// silent login, one start and one end per job, the daily sync budget, and a
+// session reset under a running sync.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -11,107 +10,27 @@
 #include <optional>
 #include <string>
 
-#include "facade/mail_service.h"
-#include "platform/fault_file_system.h"
-#include "store/config_file.h"
-#include "store/global_settings.h"
-#include "tests/e2e/client_rig.h"
-#include "tests/gateway/maildir_writer.h"
+#include "store/mail_store.h"
+#include "tests/e2e/service_rig.h"
 
 namespace quill {
 namespace {
 
-constexpr uint32_t kWaitMs = 10000;
-
-class MailServiceEndToEnd : public ClientGatewayTest {
+class MailServiceEndToEnd : public ServiceEndToEnd {
  protected:
-  void SetUp() override {
-    AddAccount("alice", "secret", 10001, "爱丽丝");
-    StartGateway([this](gateway::GatewayServer* server) {
+  MailServiceEndToEnd() {
+    before_start_ = [this](gateway::GatewayServer* server) {
       auto sync = std::make_unique<WatchedCommand>();
       sync_command_ = sync.get();
       sync_command_->Wrap(server->AddSessionCommand("sync", std::move(sync)));
       auto brief = std::make_unique<WatchedCommand>();
       brief_command_ = brief.get();
       brief_command_->Wrap(server->AddSessionCommand("getmailbrief", std::move(brief)));
-    });
-    maildir_ = gateway::MaildirPath(state_.path(), "alice");
-    store::GlobalSettings settings(DefaultFileSystem());
-    settings.SetDataDir(data_.path());
-    ASSERT_TRUE(settings.Set(store::global_keys::kAutoDeleteSpan, 0));
+    };
   }
 
-  void MakeService(uint64_t daily_limit = facade::DailySyncBudget::kDefaultLimit) {
-    facade::MailServiceOptions o;
-    o.data_dir = data_.path();
-    o.gateway = gateway_;
-    o.fs = &fs_;
-    o.backend = &backend_;
-    o.daily_sync_limit = daily_limit;
-    o.tick_ms = [this] { return tick_ms_; };
-    service_.reset();  // one service per data directory at a time
-    service_ = std::make_unique<facade::MailService>(&loop_, std::move(o));
-    service_->SubscribeJobStarted([this] { ++started_; });
-    service_->SubscribeJobEnded([this] { ++ended_; });
-    service_->SubscribeNewMailFound([this] { ++found_; });
-    service_->SubscribeSyncDone([this](const facade::SyncOutcome& o) {
-      ++sync_dones_;
-      sync_ = o;
-    });
-  }
-
-  // A user's login, through the end of its job; the account is saved for
-  // silent logins.
-  void SignIn() {
-    std::optional<commands::AuthOutcome> done;
-    const int id = service_->SubscribeAuthDone([&](const commands::AuthOutcome& o) { done = o; });
-    const int ended_before = ended_;
-    ASSERT_TRUE(service_->DoAuth(service_->connections().destination(), true, u"alice",
-                                 Utf8ToUtf16(gateway::PasswordDigestText("secret")), true));
-    ASSERT_TRUE(loop_.PumpUntil([&] { return done && ended_ > ended_before; }, kWaitMs));
-    EXPECT_FALSE(service_->LoginRunning());
-    service_->UnsubscribeAuthDone(id);
-    ASSERT_TRUE(done->ok);
-  }
-
-  // Runs one sync through its SyncDone and the end of its `jobs` jobs.
-  void Sync(int jobs = 1) {
-    sync_.reset();
-    const int ended_before = ended_;
-    ASSERT_TRUE(service_->DoSync(5));
-    ASSERT_TRUE(loop_.PumpUntil([&] { return sync_ && ended_ == ended_before + jobs; }, kWaitMs))
-        << "ended " << ended_ - ended_before << " of " << jobs << ", done " << sync_.has_value();
-  }
-
-  // Mails with subjects that do not compress away, so many make many pages.
-  void DeliverMany(int n) {
-    uint32_t x = 12345;
-    for (int i = 0; i < n; ++i) {
-      std::string subject;
-      for (int k = 0; k < 150; ++k) {
-        x = x * 1103515245u + 12345u;
-        subject += static_cast<char>('a' + (x >> 16) % 26);
-      }
-      gateway::Deliver(maildir_, "new/" + std::to_string(100 + i) + ".m",
-                       gateway::PlainMessage(subject, "z@x.cn", "body"));
-    }
-  }
-
-  uint32_t Counter(const std::string& key) {
-    store::ConfigFile file(DefaultFileSystem());
-    file.SetPath(data_.path() + "/global.cfg");
-    return file.GetUInt(key, 0);
-  }
-
-  FaultInjectingFileSystem fs_{DefaultFileSystem()};
   WatchedCommand* sync_command_ = nullptr;   // the gateway's sync
   WatchedCommand* brief_command_ = nullptr;  // the gateway's getmailbrief
-  MessageLoop loop_;
-  std::unique_ptr<facade::MailService> service_;
-  std::string maildir_;
-  uint32_t tick_ms_ = 1000;
-  int started_ = 0, ended_ = 0, found_ = 0, sync_dones_ = 0;
-  std::optional<facade::SyncOutcome> sync_;
 };
 
 TEST_F(MailServiceEndToEnd, WorkWithoutSessionWaitsForASilentLoginAndEveryJobEndsOnce) {
@@ -123,12 +42,12 @@ TEST_F(MailServiceEndToEnd, WorkWithoutSessionWaitsForASilentLoginAndEveryJobEnd
   started_ = ended_ = 0;
   ASSERT_TRUE(service_->OpenSavedAccount());
   EXPECT_FALSE(service_->HasSession());
-  Sync(/*jobs=*/2);
+  Sync(/*jobs=*/3);
   EXPECT_TRUE(sync_->ok);
   EXPECT_EQ(sync_dones_, 1);
   EXPECT_EQ(found_, 1);
-  EXPECT_EQ(started_, 2);  // the silent login, then the sync (one page)
-  EXPECT_EQ(ended_, 2);
+  EXPECT_EQ(started_, 3);  // the silent login, the sync (one page), the statistics upload
+  EXPECT_EQ(ended_, 3);
   EXPECT_EQ(service_->store()->mails()->mail_count(), 3u);
 
   // A brief replaced while it waits for its login ends once, abandoned;
@@ -183,28 +102,6 @@ TEST_F(MailServiceEndToEnd, AUsersLoginReplacesARunningOneWhoseAnswerIsThenIgnor
   EXPECT_FALSE(service_->LoginRunning());
 }
 
-TEST_F(MailServiceEndToEnd, StatisticsCountersReachGlobalCfg) {
-  MakeService();
-  SignIn();
-  EXPECT_EQ(Counter("AuthOK"), 1u);
-  DeliverMany(150);  // several pages
-  Sync();
-  ASSERT_TRUE(sync_->ok);
-  const uint32_t pages = Counter("SyncOK");
-  EXPECT_GE(pages, 2u);
-  EXPECT_GT(Counter("StartTime"), 0u);
-  EXPECT_GE(Counter("EndTime"), Counter("StartTime"));
-  server_->faults()->Set("sync", {gateway::FaultMode::kHttp500, 0});
-  Sync();
-  EXPECT_FALSE(sync_->ok);
-  EXPECT_EQ(Counter("SyncNetErr"), 1u);
-  server_->faults()->Set("sync", {gateway::FaultMode::kResult, -7});
-  Sync();
-  EXPECT_EQ(sync_->step, -2);
-  EXPECT_EQ(Counter("SyncSvrErr"), 1u);
-  EXPECT_EQ(Counter("SyncOK"), pages);
-}
-
 TEST_F(MailServiceEndToEnd, TheDailyBudgetStopsSyncUntilTheWindowTurns) {
   MakeService(/*daily_limit=*/1024);
   SignIn();
@@ -225,7 +122,7 @@ TEST_F(MailServiceEndToEnd, TheDailyBudgetStopsSyncUntilTheWindowTurns) {
   ASSERT_TRUE(settings.Set(store::global_keys::kSyncNetFlowLimit, 1u << 30));
   MakeService();
   SignIn();
-  Sync();
+  Sync(/*jobs=*/2);  // and the statistics upload
   EXPECT_TRUE(sync_->ok);
   EXPECT_EQ(service_->store()->mails()->mail_count(), 150u);
 }
@@ -234,7 +131,7 @@ TEST_F(MailServiceEndToEnd, ResetSessionEndsARunningSyncOnceAndKeepsItsCommands)
   MakeService();
   SignIn();
   DeliverMany(2);
-  Sync();
+  Sync(/*jobs=*/2);  // and the statistics upload
   ASSERT_TRUE(sync_->ok);
   ASSERT_TRUE(service_->store()->MarkRead(1));
   server_->faults()->Set("sync", {gateway::FaultMode::kDelay, 500});
@@ -245,7 +142,8 @@ TEST_F(MailServiceEndToEnd, ResetSessionEndsARunningSyncOnceAndKeepsItsCommands)
   EXPECT_EQ(sync_->step, -1);
   // The late answer of the cancelled job changes nothing.
   const int dones = sync_dones_;
-  ASSERT_TRUE(loop_.PumpUntil([&] { return ended_ == 3; }, kWaitMs)) << ended_;  // login, sync, sync
+  // The login, the sync, the statistics upload, the cancelled sync.
+  ASSERT_TRUE(loop_.PumpUntil([&] { return ended_ == 4; }, kWaitMs)) << ended_;
   EXPECT_EQ(sync_dones_, dones);
   EXPECT_FALSE(service_->HasSession());
   // The mark is still queued and reaches the Maildir with the next sync.
@@ -275,7 +173,7 @@ TEST_F(MailServiceEndToEnd, APageThatCannotBeStoredKeepsItsKeyAndFailsTheSync) {
   EXPECT_EQ(service_->store()->GetSyncKey(), 0);
   fs_.FailWrite(0);
   // The next sync asks for the same page and keeps everything.
-  Sync();
+  Sync(/*jobs=*/2);  // and the statistics upload
   ASSERT_TRUE(sync_->ok);
   EXPECT_EQ(arrived, 3);
   MakeService();  // what is on the disk
@@ -291,18 +189,18 @@ TEST_F(MailServiceEndToEnd, ASyncOfManyPagesStartsAndEndsOnce) {
   int pages = 0;
   service_->SubscribeSyncPage([&](int) { ++pages; });
   started_ = ended_ = 0;
-  Sync();
+  Sync(/*jobs=*/2);
   ASSERT_TRUE(sync_->ok);
   EXPECT_GE(pages, 1);  // more than one page
-  EXPECT_EQ(started_, 1);
-  EXPECT_EQ(ended_, 1);
+  EXPECT_EQ(started_, 2);  // the sync once, then the statistics upload
+  EXPECT_EQ(ended_, 2);
 }
 
 TEST_F(MailServiceEndToEnd, ClientCommandsTheServiceTookAreNeverSentAgain) {
   MakeService();
   SignIn();
   DeliverMany(2);
-  Sync();
+  Sync(/*jobs=*/2);  // and the statistics upload
   ASSERT_TRUE(sync_->ok);
   DeliverMany(150);  // the next sync has several pages
   ASSERT_TRUE(service_->store()->MarkRead(1));
@@ -357,7 +255,7 @@ TEST_F(MailServiceEndToEnd, QuittingDuringASlowExchangeStopsItAndLeavesNoWorkerB
   MakeService();
   SignIn();
   DeliverMany(1);
-  Sync();
+  Sync(/*jobs=*/2);  // and the statistics upload
   ASSERT_TRUE(sync_->ok);
   std::mutex mu;
   std::condition_variable cv;
@@ -397,7 +295,7 @@ TEST_F(MailServiceEndToEnd, AnOperationAnsweredMinusThreeLogsInAgainAtMostTwice)
   MakeService();
   SignIn();
   DeliverMany(1);
-  Sync();
+  Sync(/*jobs=*/2);  // and the statistics upload
   ASSERT_TRUE(sync_->ok);
   int logins = 0;
   service_->SubscribeAuthDone([&](const commands::AuthOutcome& o) { logins += o.ok ? 1 : 0; });
@@ -424,7 +322,9 @@ TEST_F(MailServiceEndToEnd, SilentLoginsStopAfterFiveFailuresInARowUntilTheUserS
   for (uint32_t i = 0; i < facade::MailService::kMaxAutoLoginFailures; ++i) {
     sync_.reset();
     ASSERT_TRUE(service_->DoSync(commands::kSyncByUser)) << i;
-    ASSERT_TRUE(loop_.PumpUntil([&] { return sync_.has_value(); }, kWaitMs));
+    // The abandoned sync ends before the failed login's job does.
+    ASSERT_TRUE(
+        loop_.PumpUntil([&] { return sync_.has_value() && !service_->JobsRunning(); }, kWaitMs));
     EXPECT_EQ(sync_->step, facade::kSyncStepAbandoned);
   }
   EXPECT_EQ(logins_asked, 5);
@@ -434,7 +334,7 @@ TEST_F(MailServiceEndToEnd, SilentLoginsStopAfterFiveFailuresInARowUntilTheUserS
   // The user's own login counts afresh.
   server_->faults()->ClearAll();
   SignIn();
-  Sync();
+  Sync(/*jobs=*/2);  // and the statistics upload
   EXPECT_TRUE(sync_->ok);
 }
 
@@ -442,7 +342,7 @@ TEST_F(MailServiceEndToEnd, ABriefThatAsksForASyncStartsOne) {
   MakeService();
   SignIn();
   DeliverMany(1);
-  Sync();
+  Sync(/*jobs=*/2);  // and the statistics upload
   ASSERT_TRUE(sync_->ok);
   // The answer's sync-needed flag (tag 2) set, every other tag as it was.
   brief_command_->RewriteAnswers([](protocol::WireMessage* response) {
@@ -473,7 +373,7 @@ TEST_F(MailServiceEndToEnd, ABriefIsStoredIntoTheMailItsAnswerNames) {
   MakeService();
   SignIn();
   DeliverMany(2);
-  Sync();
+  Sync(/*jobs=*/2);  // and the statistics upload
   ASSERT_TRUE(sync_->ok);
   store::MailStore* mails = service_->store()->mails();
   const uint32_t asked = 1, other = 2;

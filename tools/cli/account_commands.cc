@@ -69,6 +69,9 @@ int Sync(Invocation& run) {
   }
   err << "sync: " << service->store()->mails()->mail_count() << " mails, " << new_mails
       << " new\n";
+  // The first sync of a run uploads the usage statistics: let it end, so
+  // what it uploaded is also cleared here.
+  run.WaitFor([&] { return !service->JobsRunning(); });
   return kExitOk;
 }
 

@@ -29,7 +29,7 @@ const std::vector<CommandEntry>& Table() {
   static const std::vector<CommandEntry>* table = [] {
     auto* t = new std::vector<CommandEntry>();
     for (auto group : {AccountCommands, MailboxCommands, AttachmentCommands, SendCommands,
-                       StoreCheckCommands}) {
+                       StoreCheckCommands, UpdateCommands}) {
       for (const CommandEntry& entry : group()) t->push_back(entry);
     }
     return t;

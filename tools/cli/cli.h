@@ -3,8 +3,9 @@
 //   quillpost-cli --data DIR [--gateway HOST:PORT] [--gateway-config FILE]
 //                 [--timeout SECONDS] COMMAND ...
 //   commands:  login, sync, list, show, mark, delete, folders, contacts,
-//              attachments, fetch, images, send, outbox, check (see the usage
-//              text); each group of them is a unit of its own (command_groups.h)
+//              attachments, fetch, images, send, outbox, check, stats, update
+//              (see the usage text); each group of them is a unit of its own
+//              (command_groups.h)
 //
 // Output goes to out (results) and err (the product's own error texts,
 // UTF-8); the return value is the exit status: 0 success, 1 the command

@@ -15,6 +15,7 @@ std::vector<CommandEntry> MailboxCommands();     // list, show, mark, delete, fo
 std::vector<CommandEntry> SendCommands();        // send, outbox
 std::vector<CommandEntry> StoreCheckCommands();  // check
 std::vector<CommandEntry> AttachmentCommands();  // attachments, fetch, images
+std::vector<CommandEntry> UpdateCommands();      // stats, update
 
 // Makes sure the saved account's store holds the whole body of a mail of
 // the service, signing in and fetching its brief and the rest of its body

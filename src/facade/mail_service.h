@@ -134,7 +134,7 @@ class MailService {
   // Fetches the offered package into dir/<package>.cab, resuming what is
   // held when expected_size (the size offered) is known; replaces a running
   // download. False for a package name that is not 32 hexadecimal digits,
-  // without a session, or when nothing was started. Every piece and the
+  // no dir, without a session, or when nothing was started. Every piece and the
   // end raise UpdatePackDone; the end's path is the checked package.
   bool DoGetUpdatePack(const std::string& package, uint64_t expected_size, int32_t pass_through,
                        const std::string& dir) {

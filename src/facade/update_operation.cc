@@ -30,7 +30,7 @@ bool UpdateOperation::DoGetUpdatePack(const std::string& package, uint64_t expec
     engine::WriteLog(engine::kNetworkLog, "DoGetUpdatePack bad package name", 0, 0);
     return false;
   }
-  if (core_->store() == nullptr || !core_->HasSession()) return false;
+  if (dir.empty() || core_->store() == nullptr || !core_->HasSession()) return false;
   CancelUpdatePack();
   commands::UpdatePackRequest request;
   request.head = core_->SessionHead();

@@ -348,6 +348,7 @@ TEST_F(UpdateEndToEnd, NamesThatAreNoPackageNamesAndPiecesThatDoNotAdvanceFailTh
                           "0123456789abcdef0123456789abcdeg", "0123456789abcdef0123456789abcdef0"}) {
     EXPECT_FALSE(service_->DoGetUpdatePack(bad, 0, 0, out_dir_)) << bad;
   }
+  EXPECT_FALSE(service_->DoGetUpdatePack(release.package, 0, 0, ""));  // no directory
   // The gateway names a replacement that is no package name.
   pack_->Reply([](const protocol::WireMessage&, protocol::WireMessage* response) {
     return gateway::AnswerResult(protocol::MessageType::GetUpdatePack, -7, response) &&

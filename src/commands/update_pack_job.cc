@@ -28,12 +28,6 @@ uint32_t PackStep(uint32_t step) {
   }
 }
 
-// Failures that leave the bytes held good for the next try.
-bool IsNetworkStep(uint32_t step) {
-  return step == engine::kStepInternetOpen || step == engine::kStepConnect ||
-         step == kPackStepOpenRequest || step == engine::kStepSend || step == kPackStepRead;
-}
-
 // Forwards a download's reports to the worker's link with the package's
 // own steps, and holds back the -7 answer, which the job follows itself.
 class PackReporter : public engine::JobReporter {
@@ -42,8 +36,7 @@ class PackReporter : public engine::JobReporter {
 
   bool ShouldContinue() const override { return link_->ShouldContinue(); }
   bool SendError(uint32_t system_error, uint32_t step) override {
-    step_ = PackStep(step);
-    return link_->SendError(system_error, step_);
+    return link_->SendError(system_error, PackStep(step));
   }
   bool SendData(std::unique_ptr<engine::JobResult> result, uintptr_t wparam) override {
     refusal_ = result != nullptr ? result->ResultCode() : 0;
@@ -57,26 +50,12 @@ class PackReporter : public engine::JobReporter {
     return link_->SendPercent(std::move(progress));
   }
 
-  // After a download: what it ended with.
+  // After a download: it ended on a -7 answer, and what that answer named.
   bool replaced() const { return refusal_ == kUpdatePackReplaced; }
   const UpdatePackStatus& replacement() const { return replacement_; }
-  // The bytes held may serve the next try.
-  bool KeepsBytes(engine::ExchangeOutcome outcome) const {
-    switch (outcome) {
-      case engine::ExchangeOutcome::kCancelled:
-      case engine::ExchangeOutcome::kNoConnection: return true;
-      case engine::ExchangeOutcome::kFailed: return IsNetworkStep(step_);
-      case engine::ExchangeOutcome::kDelivered:
-        // Completed (a failed check deleted the file already), or refused:
-        // an expired session says nothing about the package.
-        return refusal_ == 0 || refusal_ == protocol::kSessionKeyError;
-    }
-    return false;
-  }
 
  private:
   engine::JobReporter* const link_;
-  uint32_t step_ = 0;              // of the last failure
   int32_t refusal_ = 0;            // result of the last answer delivered (0: none, or ready)
   UpdatePackStatus replacement_;   // the -7 answer: the new package and its total
 };
@@ -138,16 +117,11 @@ void UpdatePackJob::RunWith(engine::JobReporter* link) {
     target.start_offset = start;
     target.max_total = UINT32_MAX;  // what the answer's size field can say
     target.file_step = kPackStepWrite;
-    target.keep_partial = true;
+    target.resumable = true;
     PackReporter reporter(link);
-    const engine::ExchangeOutcome outcome =
-        engine::RunChunkedDownload(*context_, this, target, &reporter);
-    if (!reporter.replaced()) {
-      if (!reporter.KeepsBytes(outcome)) files_.fs->Delete(path_);
-      return;
-    }
-    // Replaced: what is held belongs to the old package.
-    files_.fs->Delete(path_);
+    engine::RunChunkedDownload(*context_, this, target, &reporter);
+    // Replaced: the refusal deleted what was held of the old package.
+    if (!reporter.replaced()) return;
     package = reporter.replacement().package;
     expected = 0;
     if (SamePackageName(package, package_) || replacements + 1 >= kMaxPackReplacements) {

@@ -11,9 +11,9 @@
 // and starts over under the new name. A name that is not 32 hexadecimal
 // digits never becomes a file name: the download fails.
 //
-// The bytes held are kept for the next try when the job is cancelled or
-// the network fails (steps 1 to 5); a refusal, a bad answer or piece, a
-// failed write and a failed check delete them.
+// The bytes held are kept for the next try when the job is cancelled, the
+// transfer fails or the session expired; a refusal, an answer or piece that
+// contradicts them, a failed write and a failed check delete them.
 //
 // Reports: WM_CMD_DATA_PERCENT after every piece and WM_CMD_DATA_COME at
 // the end, both UpdatePackStatus; WM_CMD_ERR with the steps below.

@@ -193,7 +193,7 @@ void Exchange::KeepConnection() {
 // download ends, unless it completed, Keep was called or the target keeps it.
 class PartialFile {
  public:
-  explicit PartialFile(const DownloadTarget& target) : target_(target), kept_(target.keep_partial) {}
+  explicit PartialFile(const DownloadTarget& target) : target_(target) {}
   ~PartialFile() {
     file_.reset();
     if (kept_) return;
@@ -228,7 +228,7 @@ class PartialFile {
  private:
   const DownloadTarget& target_;
   std::unique_ptr<File> file_;  // open while the download runs
-  bool kept_;                   // completed, kept, or kept by the target: not deleted
+  bool kept_ = false;           // completed, or kept for resuming: not deleted
 };
 
 // The steps of one exchange after its Exchange was made; reports through

@@ -140,8 +140,7 @@ ExchangeAttempt ExchangeOnce(const ExchangeContext& context, const ExchangeReque
 // or of nothing before it, an end before the total) and a failed write
 // delete it, with the version file. Transport failures, an expired session
 // and a cancel delete it too, unless the target is resumable: then it stays
-// for the next attempt to continue. A target that keeps its partial file
-// leaves it as it is whatever happens, for its caller to manage.
+// for the next attempt to continue.
 
 struct DownloadTarget {
   FileSystem* fs = nullptr;     // required
@@ -156,7 +155,6 @@ struct DownloadTarget {
   int max_restarts = 0;         // kRestart answers followed; one more ends the download
   uint32_t file_step = 0;       // the job's step code for a failed file operation
   uint32_t offset_step = 0;     // the job's step for a piece at another offset; 0: decode
-  bool keep_partial = false;    // a download that did not complete leaves partial_path as it is
 };
 
 // One decoded chunk response.

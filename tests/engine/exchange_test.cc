@@ -504,27 +504,6 @@ TEST_F(ChunkedDownloadTest, RefusalFailureAndBadPiecesDeleteThePartialFile) {
   EXPECT_FALSE(fs_.Exists(target_.partial_path));
 }
 
-TEST_F(ChunkedDownloadTest, AKeptTargetLeavesThePiecesHeldOnFailureAndRefusal) {
-  target_.keep_partial = true;
-  target_.final_path.clear();
-  Serve(1000, /*refuse_at=*/2000);
-  EXPECT_EQ(ExchangeOutcome::kDelivered, Download());
-  EXPECT_EQ(-5, recorder_.result->ResultCode());
-  Bytes got;
-  ASSERT_TRUE(fs_.ReadFile(target_.partial_path, &got));
-  EXPECT_EQ(Bytes(file_.begin(), file_.begin() + 2000), got);
-
-  // The next run resumes there; a failing write keeps what came before it.
-  Serve(1000);
-  target_.start_offset = 2000;
-  fs_.FailWrite(2);
-  recorder_ = Recorder();
-  EXPECT_EQ(ExchangeOutcome::kFailed, Download());
-  EXPECT_EQ(102u, recorder_.step);
-  ASSERT_TRUE(fs_.ReadFile(target_.partial_path, &got));
-  EXPECT_EQ(Bytes(file_.begin(), file_.begin() + 3000), got);
-}
-
 TEST_F(ChunkedDownloadTest, AnExpiredSessionIsDeliveredAsMinusThree) {
   Bytes wrapper;
   ASSERT_EQ(0, protocol::WriteWrapper(-3, ByteView(), &wrapper));

@@ -54,9 +54,15 @@ int DecodeUpdateQueryResponse(const protocol::WireMessage& message, UpdateQueryR
       (status = GetBoundedText(body, 4, kMaxVersionTextBytes, &r.version_text)) != CodecOk) {
     return status;
   }
-  status = GetBoundedText(body, 5, kMaxOfferTextBytes, &r.offer_text);
-  if (status == CodecOk && r.update_value < 0) return ErrMalformed;
-  return status;
+  if ((status = GetBoundedText(body, 5, kMaxOfferTextBytes, &r.offer_text)) != CodecOk) {
+    return status;
+  }
+  // An offer must name a package that can be fetched; one that cannot is
+  // a bad answer, never "nothing offered".
+  if (r.update_value < 0 || (r.update_value > 0 && !ParseUpdateOffer(r.offer_text, &r.offer))) {
+    return ErrMalformed;
+  }
+  return CodecOk;
 }
 
 bool EncodeUpdatePackRequest(const UpdatePackRequest& request, protocol::WireMessage* message) {

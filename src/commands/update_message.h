@@ -6,7 +6,9 @@
 // empty), 2 AccountDataId, 5 reason. Response: 1 result; for 0 also
 // 2 update value (the package size in bytes; 0: nothing offered), 3 the
 // offered version number (kept), 4 version text (at most 32 bytes), 5 the
-// offer text: the package name, a line feed, the release notes.
+// offer text: the package name, a line feed, the release notes. An answer
+// that offers a package (update value above 0) without a package name in
+// its offer text does not decode.
 //
 // getupdatepack request: 3 client version, 4 platform, 1 session key,
 // 5 package name, 2 AccountDataId, 6 offset (bytes held), 7 length wanted
@@ -51,12 +53,19 @@ struct UpdateQueryRequest {
   int32_t reason = kUpdateByUser;
 };
 
+// What the offer text of a queryupdate answer names.
+struct UpdateOffer {
+  std::string package;  // the package name
+  std::string notes;    // UTF-8
+};
+
 struct UpdateQueryResponse {
   protocol::ResponseHead head;
   int32_t update_value = 0;    // package size offered; 0: nothing
   int32_t offered_version = 0; // kept
   std::string version_text;    // at most 32 bytes
   std::string offer_text;      // package name, line feed, notes
+  UpdateOffer offer;           // offer_text split; empty unless update_value > 0
 };
 
 struct UpdatePackRequest {
@@ -72,12 +81,6 @@ struct UpdatePackResponse {
   uint32_t total = 0;          // size of the whole package
   int32_t kept4 = 0;           // read and kept, not used
   Bytes piece;                 // the bytes at the requested offset
-};
-
-// What the offer text of a queryupdate answer names.
-struct UpdateOffer {
-  std::string package;  // the package name
-  std::string notes;    // UTF-8
 };
 
 bool EncodeUpdateQueryRequest(const UpdateQueryRequest& request, protocol::WireMessage* message);

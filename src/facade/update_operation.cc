@@ -84,7 +84,7 @@ void UpdateOperation::UpdateQueryAnswered(uint32_t job_id, int32_t reason,
     outcome.offered_version = answer.offered_version;
     outcome.version_text = answer.version_text;
     outcome.text = answer.offer_text;
-    if (answer.update_value > 0) commands::ParseUpdateOffer(answer.offer_text, &outcome.offer);
+    outcome.offer = answer.offer;
   }
   EndQuery(job_id, std::move(outcome));
 }

@@ -81,6 +81,11 @@ bool UpdateShelf::Publish(const std::string& file, int32_t version, const std::s
     *error = file + ": cannot be read";
     return false;
   }
+  // An offer of 0 bytes reads as nothing offered.
+  if (package.empty()) {
+    *error = file + ": empty";
+    return false;
+  }
   if (package.size() > INT32_MAX) {
     *error = file + ": larger than 2147483647 bytes";
     return false;

@@ -44,7 +44,8 @@ class UpdateShelf {
   // read.
   bool Current(UpdateRelease* out) const;
   // Publishes the package at `file` as `version` (above 0); false with the
-  // reason. A package is at most 2^31 - 1 bytes, as its offer says its size.
+  // reason. A package is 1 to 2^31 - 1 bytes, as its offer says its size
+  // (0: nothing offered).
   bool Publish(const std::string& file, int32_t version, const std::string& notes,
                UpdateRelease* out, std::string* error);
   // Up to `max` bytes of the release's package from offset; false when the

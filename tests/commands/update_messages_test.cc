@@ -144,25 +144,30 @@ TEST(UpdateMessage, QueryAnswersAreBounded) {
   ASSERT_EQ(DecodeUpdateQueryResponse(m, &r), CodecOk);
   EXPECT_EQ(r.update_value, 1000);
   EXPECT_EQ(r.version_text, "1.0.49");
-  UpdateOffer offer;
-  ASSERT_TRUE(ParseUpdateOffer(r.offer_text, &offer));
-  EXPECT_EQ(offer.package, std::string(32, 'a'));
-  EXPECT_EQ(offer.notes, "notes");
+  EXPECT_EQ(r.offer.package, std::string(32, 'a'));
+  EXPECT_EQ(r.offer.notes, "notes");
 
-  // A version text over 32 bytes; a negative size.
-  auto answer = [](int32_t value, const std::string& version) {
+  // A version text over 32 bytes; a negative size; an offer without a
+  // package to fetch, which is no "nothing offered" either.
+  auto answer = [](int32_t value, const std::string& version, const std::string& text) {
     WireMessage a;
     a.SetType(protocol::MessageType::QueryUpdate);
     a.Body().PutInt(1, 0);
     a.Body().PutInt(2, value);
     a.Body().PutInt(3, 0);
     a.Body().PutBytes(4, ByteView(version));
-    a.Body().PutBytes(5, ByteView(std::string()));
+    a.Body().PutBytes(5, ByteView(text));
     return a;
   };
-  EXPECT_EQ(DecodeUpdateQueryResponse(answer(1000, std::string(33, '1')), &r), ErrMalformed);
-  EXPECT_EQ(DecodeUpdateQueryResponse(answer(-1, ""), &r), ErrMalformed);
-  EXPECT_EQ(DecodeUpdateQueryResponse(answer(0, ""), &r), CodecOk);
+  const std::string name(32, 'b');
+  EXPECT_EQ(DecodeUpdateQueryResponse(answer(1000, std::string(33, '1'), name), &r), ErrMalformed);
+  EXPECT_EQ(DecodeUpdateQueryResponse(answer(-1, "", ""), &r), ErrMalformed);
+  EXPECT_EQ(DecodeUpdateQueryResponse(answer(1000, "1.0.49", ""), &r), ErrMalformed);
+  EXPECT_EQ(DecodeUpdateQueryResponse(answer(1000, "1.0.49", "../" + name), &r), ErrMalformed);
+  ASSERT_EQ(DecodeUpdateQueryResponse(answer(1000, "1.0.49", name), &r), CodecOk);
+  EXPECT_EQ(r.offer.package, name);
+  ASSERT_EQ(DecodeUpdateQueryResponse(answer(0, "", ""), &r), CodecOk);
+  EXPECT_TRUE(r.offer.package.empty());
 }
 
 TEST(UpdateMessage, APackageNameIsExactlyThirtyTwoHexadecimalDigits) {

@@ -70,6 +70,9 @@ class UpdateEndToEnd : public ServiceEndToEnd {
         request.Body().GetUInt(6, &offset);
         asked_.Add(offset);
       });
+      auto query = std::make_unique<WatchedCommand>();
+      query_ = query.get();
+      query_->Wrap(server->AddSessionCommand("queryupdate", std::move(query)));
     };
   }
 
@@ -146,7 +149,8 @@ class UpdateEndToEnd : public ServiceEndToEnd {
     return cli::RunCli(args, out_, err_);
   }
 
-  WatchedCommand* pack_ = nullptr;  // the gateway's getupdatepack
+  WatchedCommand* pack_ = nullptr;   // the gateway's getupdatepack
+  WatchedCommand* query_ = nullptr;  // the gateway's queryupdate
   AskedOffsets asked_;
   std::ostringstream out_, err_;
   std::string out_dir_;
@@ -195,6 +199,22 @@ TEST_F(UpdateEndToEnd, AFailedCheckIsAFailureNeverNothingOffered) {
       EXPECT_EQ(failed.code, c.code);
     }
   }
+  server_->faults()->ClearAll();
+  SignIn();  // the expired session is not renewed by a query
+
+  // A newer version offered without a package that can be fetched is a bad
+  // answer, not "nothing offered".
+  query_->Reply([](const protocol::WireMessage&, protocol::WireMessage* response) {
+    protocol::TagCodec& body = response->Body();
+    return gateway::AnswerResult(protocol::MessageType::QueryUpdate, 0, response) &&
+           body.PutInt(2, 1000) == 0 && body.PutInt(3, kNewerVersion) == 0 &&
+           body.PutBytes(4, ByteView(std::string("1.0.49"))) == 0 &&
+           body.PutBytes(5, ByteView(std::string("update.cab\nnotes"))) == 0;
+  });
+  const facade::UpdateInfoOutcome nameless = Query();
+  EXPECT_FALSE(nameless.ok);
+  EXPECT_FALSE(nameless.offered());
+  EXPECT_EQ(nameless.step, engine::kStepDecodeBody);
 }
 
 TEST_F(UpdateEndToEnd, TheCheckAfterALoginFollowsTheVersionAndTheTenDayRule) {
@@ -296,6 +316,62 @@ TEST_F(UpdateEndToEnd, ADownloadCutOrCancelledResumesWhereItStopped) {
   asked_.Clear();
   ASSERT_TRUE(Fetch(release, nullptr, /*expected_size=*/0).ok);
   EXPECT_EQ(asked_.Get().front(), 0u);
+}
+
+TEST_F(UpdateEndToEnd, ASecondRequestReplacesARunningDownloadAndResumesItsBytes) {
+  const Bytes bytes = Noise(50000, 11);
+  const gateway::UpdateRelease release = Publish(bytes);
+  MakeService();
+  SignIn();
+  std::vector<facade::UpdatePackOutcome> ends;
+  std::vector<uint64_t> held;
+  service_->SubscribeUpdatePackDone([&](const facade::UpdatePackOutcome& o) {
+    if (o.finished) {
+      ends.push_back(o);
+      return;
+    }
+    held.push_back(o.held);
+    // At the first piece, while its worker waits: the same package asked
+    // for again.
+    if (held.size() == 1) {
+      EXPECT_TRUE(service_->DoGetUpdatePack(release.package, release.size, 7, out_dir_));
+    }
+  });
+  ASSERT_TRUE(service_->DoGetUpdatePack(release.package, release.size, 7, out_dir_));
+  ASSERT_TRUE(loop_.PumpUntil([&] { return ends.size() == 2 && !service_->JobsRunning(); },
+                              kWaitMs));
+  // The first ends at once, neither ok nor failed; the second goes on from
+  // the bytes the first wrote, once it has stopped writing them.
+  EXPECT_FALSE(ends[0].ok);
+  EXPECT_EQ(ends[0].code, 0);
+  EXPECT_EQ(ends[0].step, 0u);
+  ASSERT_TRUE(ends[1].ok) << ends[1].code << " step " << ends[1].step;
+  EXPECT_EQ(ends[1].path, commands::UpdatePackagePath(out_dir_, release.package));
+  EXPECT_EQ(asked_.Get(), (std::vector<uint32_t>{0, 16384, 32768, 49152}));
+  EXPECT_EQ(held, (std::vector<uint64_t>{16384, 32768, 49152}));
+  EXPECT_EQ(Held(release.package), bytes);
+}
+
+TEST_F(UpdateEndToEnd, AFailedWriteOrSyncDeletesWhatIsHeldAndTheNextFetchStartsOver) {
+  const Bytes bytes = Noise(40000, 12);
+  const gateway::UpdateRelease release = Publish(bytes);
+  MakeService();
+  SignIn();
+  fs_.FailWrite(2);  // the second piece
+  facade::UpdatePackOutcome end = Fetch(release);
+  EXPECT_FALSE(end.ok);
+  EXPECT_EQ(end.step, commands::kPackStepWrite);
+  EXPECT_FALSE(Holds(release.package));
+  fs_.FailSync(1);  // the complete file cannot be made durable
+  end = Fetch(release);
+  EXPECT_FALSE(end.ok);
+  EXPECT_EQ(end.step, commands::kPackStepWrite);
+  EXPECT_FALSE(Holds(release.package));
+  asked_.Clear();
+  end = Fetch(release);
+  ASSERT_TRUE(end.ok) << end.code << " step " << end.step;
+  EXPECT_EQ(asked_.Get(), (std::vector<uint32_t>{0, 16384, 32768}));
+  EXPECT_EQ(Held(release.package), bytes);
 }
 
 TEST_F(UpdateEndToEnd, APackageReplacedMidDownloadRestartsUnderItsNewName) {

@@ -54,6 +54,42 @@ TEST_F(UsageCountersTest, EachValueHasItsPlaceInTheUpload) {
   }
 }
 
+TEST_F(UsageCountersTest, EachJobTypeCountsUnderItsOwnKeys) {
+  struct Case {
+    int type;
+    const char* prefix;  // null: counts nothing
+  } cases[] = {
+      {engine::kJobLogin, "Auth"},          {engine::kJobSync, "Sync"},
+      {engine::kJobMailBrief, "MailBrief"}, {engine::kJobMailBody, "MailBody"},
+      {engine::kJobAttachDownload, "MailAttach"}, {engine::kJobAttachPicture, "MailAttach"},
+      {engine::kJobAttachText, "MailAttach"},     {engine::kJobMailImage, "MailImg"},
+      {engine::kJobLongMail, "MailDelvLong"},     {engine::kJobDeliverMail, nullptr},
+      {engine::kJobUpdatePack, nullptr},          {engine::kJobQueryUpdate, nullptr},
+      {engine::kJobStatInfo, nullptr},            {engine::kJobDialUp, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.type);
+    const commands::StatValues before = counters_.Snapshot();
+    counters_.Count(c.type, engine::JobEventKind::kData, 0);
+    counters_.Count(c.type, engine::JobEventKind::kData, -5);
+    counters_.Count(c.type, engine::JobEventKind::kData, -5);
+    counters_.Count(c.type, engine::JobEventKind::kError, 0);
+    counters_.Count(c.type, engine::JobEventKind::kError, 0);
+    counters_.Count(c.type, engine::JobEventKind::kError, 0);
+    counters_.Count(c.type, engine::JobEventKind::kProgress, 0);  // counts nothing
+    ASSERT_TRUE(counters_.Flush());
+    for (size_t i = 0; i < commands::kStatValueCount; ++i) {
+      const std::string key = kStatKeys[i];
+      uint32_t added = 0;
+      if (c.prefix != nullptr) {
+        const std::string p = c.prefix;
+        added = key == p + "OK" ? 1 : key == p + "SvrErr" ? 2 : key == p + "NetErr" ? 3 : 0;
+      }
+      EXPECT_EQ(Stored(kStatKeys[i]), before[i] + added) << key;
+    }
+  }
+}
+
 TEST_F(UsageCountersTest, AnAcceptedUploadLeavesWhatCameAfterItsSnapshot) {
   store::ConfigFile& file = settings_.file();
   file.SetUInt("AuthOK", 3);

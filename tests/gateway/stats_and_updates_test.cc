@@ -99,6 +99,10 @@ TEST(UpdateShelf, PublishingReplacesTheReleaseAndItsPackage) {
   EXPECT_FALSE(shelf.ReadPiece(old, 0, 100, &piece));
   EXPECT_FALSE(shelf.Publish(dir.path() + "/missing", 0x10033, "", &release, &why));
   EXPECT_FALSE(shelf.Publish(dir.path() + "/b", 0, "", &release, &why));
+  ASSERT_TRUE(DefaultFileSystem()->ReplaceAtomically(dir.path() + "/empty", ByteView(Bytes())));
+  EXPECT_FALSE(shelf.Publish(dir.path() + "/empty", 0x10033, "", &release, &why));
+  ASSERT_TRUE(shelf.Current(&release));
+  EXPECT_EQ(release.version, 0x10032);  // still the last good one
   EXPECT_EQ(VersionText(0x10031), "1.0.49");
 
   // A hand-edited release whose name would leave the directory is none.

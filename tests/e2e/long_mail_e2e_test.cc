@@ -349,6 +349,29 @@ TEST_F(LongMailEndToEnd, AnAnswerLostAfterTheGatewayActedNeverDeliversTwice) {
   EXPECT_EQ(Inbox("bob").size(), 2u);
 }
 
+TEST_F(LongMailEndToEnd, AGatewayStartedAgainResumesFromWhatItMadeDurable) {
+  Start();
+  const std::string bytes = Noise(200000, 12);  // 10 pieces
+  const uint32_t id = Save(u"重启", std::u16string(6000, u'字'), {File("again.bin", bytes)});
+  CutAfter(6);
+  ASSERT_FALSE(Send(id).ok);
+  // Another gateway process on the same state: the counts the first one
+  // held only in memory are gone; the key and what it made durable are not.
+  service_.reset();
+  server_.reset();
+  Start();
+  pieces_ = 0;
+  commands::LongMailOutcome o = Send(id);
+  ASSERT_TRUE(o.ok) << o.step << "," << o.code;
+  EXPECT_EQ(stages_[1], commands::kStageResuming);
+  EXPECT_LE(pieces_, 11);
+  const std::vector<std::string> inbox = Inbox("bob");
+  ASSERT_EQ(inbox.size(), 1u);
+  const Delivered d = Parse(ReadAll(inbox[0]));
+  ASSERT_EQ(d.attachments.size(), 1u);
+  EXPECT_EQ(d.attachments.begin()->second, bytes);
+}
+
 TEST_F(LongMailEndToEnd, FilesEditedOrDeletedBetweenAttemptsFailCleanly) {
   Start();
   const std::string path = File("会议纪要.doc", Noise(100000, 5));

@@ -18,7 +18,6 @@
 #include "store/le_bytes.h"
 #include "store/mail_store.h"
 #include "store/record_file.h"
-#include "tools/cli/cli.h"
 
 namespace quill {
 namespace {
@@ -54,29 +53,13 @@ class CliMailboxEndToEnd : public ClientGatewayTest {
     settings.SetDataDir(data_.path());
     ASSERT_TRUE(settings.Set(store::global_keys::kAutoDeleteSpan, 0));
   }
-  int Cli(std::vector<std::string> command) {
-    out_.str("");
-    err_.str("");
-    std::vector<std::string> args = {"--data", data_.path(), "--gateway-config", config_path_,
-                                     "--timeout", "10"};
-    args.insert(args.end(), command.begin(), command.end());
-    return cli::RunCli(args, out_, err_);
-  }
   // A command with nothing but the data directory on its command line.
-  int Offline(std::vector<std::string> command) {
-    out_.str("");
-    err_.str("");
-    std::vector<std::string> args = {"--data", data_.path()};
-    args.insert(args.end(), command.begin(), command.end());
-    return cli::RunCli(args, out_, err_);
+  int Offline(const std::vector<std::string>& command) {
+    return RunCli({"--data", data_.path()}, command);
   }
   // check with nothing but the data directory: no gateway configuration.
-  int Check(std::vector<std::string> command) {
-    out_.str("");
-    err_.str("");
-    std::vector<std::string> args = {"--data", data_.path(), "check"};
-    args.insert(args.end(), command.begin(), command.end());
-    return cli::RunCli(args, out_, err_);
+  int Check(const std::vector<std::string>& command) {
+    return RunCli({"--data", data_.path(), "check"}, command);
   }
   // The body show printed: everything after the head's blank line, without
   // the final line break.
@@ -151,7 +134,6 @@ class CliMailboxEndToEnd : public ClientGatewayTest {
   }
 
   std::string maildir_;
-  std::ostringstream out_, err_;
   WatchedCommand* body_ = nullptr;  // owned by server_
 };
 

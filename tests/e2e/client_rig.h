@@ -9,7 +9,9 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -23,6 +25,7 @@
 #include "platform/utf.h"
 #include "tests/job_reporters.h"
 #include "tests/temp_dir.h"
+#include "tools/cli/cli.h"
 
 namespace quill {
 
@@ -198,7 +201,24 @@ class ClientGatewayTest : public ::testing::Test {
     account_.SetSession(LoginResponse()->session_key);
   }
 
+  // quillpost-cli with `head` and then `command` on its command line, its
+  // output in out_ / err_ (emptied first).
+  int RunCli(std::vector<std::string> head, const std::vector<std::string>& command) {
+    out_.str("");
+    err_.str("");
+    head.insert(head.end(), command.begin(), command.end());
+    return cli::RunCli(head, out_, err_);
+  }
+  // quillpost-cli on the data directory and the gateway started.
+  int Cli(const std::vector<std::string>& command) {
+    return RunCli({"--data", data_.path(), "--gateway-config", config_path_, "--timeout",
+                   std::to_string(cli_timeout_s_)},
+                  command);
+  }
+
   bool allow_remote_images_ = false;  // read by StartGateway
+  int cli_timeout_s_ = 10;            // Cli's --timeout
+  std::ostringstream out_, err_;      // what the last RunCli printed
   TempDir state_, data_;
   std::unique_ptr<gateway::GatewayServer> server_;
   std::string config_path_;

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
 
-#include <sstream>
 
 #include "commands/auth_job.h"
 #include "engine/exchange.h"
@@ -14,7 +13,6 @@
 #include "protocol/codec_status.h"
 #include "tests/e2e/client_rig.h"
 #include "tests/temp_dir.h"
-#include "tools/cli/cli.h"
 
 namespace quill {
 namespace {
@@ -63,40 +61,30 @@ class LoginEndToEnd : public ClientGatewayTest {
     });
   }
 
-  int Cli(const std::string& account, const std::string& password) {
-    out_.str("");
-    err_.str("");
-    return cli::RunCli({"--data", data_.path(), "--gateway-config", config_path_, "--timeout", "10",
-                        "login", account, password},
-                       out_, err_);
-  }
-
   engine::ExchangeOutcome Hello() {
     recorder_ = Recorder();
     HelloRequest request;
     return engine::RunExchange(context_, engine::ExchangeRequest(), &request, &recorder_);
   }
-
-  std::ostringstream out_, err_;
 };
 
 TEST_F(LoginEndToEnd, CliSignsInAndSwitchesAccounts) {
-  ASSERT_EQ(Cli("alice", "secret"), 0) << err_.str();
+  ASSERT_EQ(Cli({"login", "alice", "secret"}), 0) << err_.str();
   EXPECT_EQ(out_.str(), "uin: 10001\nnickname: 爱丽丝\naddress: alice@example.com\n");
-  ASSERT_EQ(Cli("BOB", "hunter2"), 0) << err_.str();
+  ASSERT_EQ(Cli({"login", "BOB", "hunter2"}), 0) << err_.str();
   EXPECT_EQ(out_.str(), "uin: 10002\nnickname: 鲍勃\naddress: bob@example.com\n");
   // Each account keeps its own data; alice's is not overwritten by bob's.
   EXPECT_TRUE(DefaultFileSystem()->Exists(data_.path() + "/10001/account.cfg"));
   EXPECT_TRUE(DefaultFileSystem()->Exists(data_.path() + "/10002/account.cfg"));
-  ASSERT_EQ(Cli("alice", "secret"), 0) << err_.str();
+  ASSERT_EQ(Cli({"login", "alice", "secret"}), 0) << err_.str();
   EXPECT_EQ(out_.str(), "uin: 10001\nnickname: 爱丽丝\naddress: alice@example.com\n");
 }
 
 TEST_F(LoginEndToEnd, CliShowsTheTextOfEveryRefusal) {
   const std::string wrong = "无此用户或密码错误，请检查是否设置了独立密码。\n";
-  EXPECT_EQ(Cli("alice", "wrong"), 1);
+  EXPECT_EQ(Cli({"login", "alice", "wrong"}), 1);
   EXPECT_EQ(err_.str(), wrong);
-  EXPECT_EQ(Cli("nobody", "secret"), 1);
+  EXPECT_EQ(Cli({"login", "nobody", "secret"}), 1);
   EXPECT_EQ(err_.str(), wrong);
   const std::pair<int32_t, std::string> forced[] = {
       {-2, "参数错误"},
@@ -110,11 +98,11 @@ TEST_F(LoginEndToEnd, CliShowsTheTextOfEveryRefusal) {
   };
   for (const auto& [code, text] : forced) {
     server_->faults()->Set("auth", {FaultMode::kResult, code});
-    EXPECT_EQ(Cli("alice", "secret"), 1) << code;
+    EXPECT_EQ(Cli({"login", "alice", "secret"}), 1) << code;
     EXPECT_EQ(err_.str(), text + "\n") << code;
   }
   server_->faults()->Set("auth", {FaultMode::kHttp500, 0});
-  EXPECT_EQ(Cli("alice", "secret"), 1);
+  EXPECT_EQ(Cli({"login", "alice", "secret"}), 1);
   EXPECT_EQ(err_.str().rfind("您选择接入的网络无法连通，请问是否检测有效的网络接入类型？ (", 0), 0u)
       << err_.str();
 }

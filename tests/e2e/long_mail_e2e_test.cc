@@ -16,7 +16,6 @@
 #include <filesystem>
 #include <map>
 #include <optional>
-#include <sstream>
 
 #include "facade/mail_service.h"
 #include "gateway/mail_parser.h"
@@ -26,7 +25,6 @@
 #include "protocol/codec_status.h"
 #include "protocol/typed_list.h"
 #include "tests/e2e/client_rig.h"
-#include "tools/cli/cli.h"
 
 namespace quill {
 namespace {
@@ -594,21 +592,13 @@ TEST_F(LongMailEndToEnd, WithoutARelayExternalRecipientsFailBeforeAnythingIsDeli
 // quillpost-cli send, send --resume and outbox.
 class CliSendEndToEnd : public ClientGatewayTest {
  protected:
+  CliSendEndToEnd() { cli_timeout_s_ = 60; }
   void SetUp() override {
     AddAccount("alice", "secret", 10001, "爱丽丝");
     AddAccount("bob", "secret", 10002, "鲍勃");
     StartGateway();
     ASSERT_EQ(Cli({"login", "alice", "secret"}), 0) << err_.str();
   }
-  int Cli(std::vector<std::string> command) {
-    out_.str("");
-    err_.str("");
-    std::vector<std::string> args = {"--data", data_.path(), "--gateway-config", config_path_,
-                                     "--timeout", "60"};
-    args.insert(args.end(), command.begin(), command.end());
-    return cli::RunCli(args, out_, err_);
-  }
-  std::ostringstream out_, err_;
 };
 
 TEST_F(CliSendEndToEnd, SendsResumesAndListsTheOutbox) {

@@ -11,7 +11,6 @@
 #include <functional>
 #include <mutex>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -21,7 +20,6 @@
 #include "gateway/update_commands.h"
 #include "gateway/update_shelf.h"
 #include "tests/e2e/service_rig.h"
-#include "tools/cli/cli.h"
 
 namespace quill {
 namespace {
@@ -139,20 +137,10 @@ class UpdateEndToEnd : public ServiceEndToEnd {
     return DefaultFileSystem()->Exists(commands::UpdatePackagePath(out_dir_, package));
   }
 
-  // quillpost-cli on the data directory, with its output in out_ / err_.
-  int Cli(std::vector<std::string> command) {
-    out_.str("");
-    err_.str("");
-    std::vector<std::string> args = {"--data", data_.path(), "--gateway-config", config_path_,
-                                     "--timeout", "10"};
-    args.insert(args.end(), command.begin(), command.end());
-    return cli::RunCli(args, out_, err_);
-  }
 
   WatchedCommand* pack_ = nullptr;   // the gateway's getupdatepack
   WatchedCommand* query_ = nullptr;  // the gateway's queryupdate
   AskedOffsets asked_;
-  std::ostringstream out_, err_;
   std::string out_dir_;
   std::vector<facade::UpdateInfoOutcome> queries_;
   std::vector<uint64_t> progress_;  // bytes held at each progress report of the last Fetch

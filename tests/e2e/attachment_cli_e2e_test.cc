@@ -16,32 +16,17 @@
 #include "platform/canvas.h"
 #include "platform/codepage.h"
 #include "platform/image_decode.h"
-#include "platform/png_write.h"
 #include "store/config_file.h"
 #include "store/global_settings.h"
+#include "tests/e2e/attachment_files.h"
 #include "tests/e2e/client_rig.h"
 #include "tests/gateway/maildir_writer.h"
-#include "tools/cli/cli.h"
 #include "tools/render/render.h"
 
 namespace quill {
 namespace {
 
 constexpr uint32_t kWaitMs = 15000;
-
-std::string Png(int width, int height, uint32_t colour) {
-  gfx::Canvas canvas;
-  EXPECT_TRUE(canvas.Reset(width, height, colour));
-  Bytes png;
-  EXPECT_TRUE(gfx::EncodePng(canvas, &png));
-  return std::string(png.begin(), png.end());
-}
-
-std::string ReadAll(const std::string& path) {
-  Bytes b;
-  if (!DefaultFileSystem()->ReadFile(path, &b)) return "<missing>";
-  return std::string(b.begin(), b.end());
-}
 
 // A plain HTTP server on 127.0.0.1 with one picture, for remote images.
 class PictureServer {
@@ -69,6 +54,7 @@ class PictureServer {
 
 class AttachmentCliEndToEnd : public ClientGatewayTest {
  protected:
+  AttachmentCliEndToEnd() { cli_timeout_s_ = 20; }
   void Start() {
     AddAccount("alice", "secret", 10001, "爱丽丝");
     StartGateway();
@@ -77,14 +63,6 @@ class AttachmentCliEndToEnd : public ClientGatewayTest {
     store::GlobalSettings settings(DefaultFileSystem());
     settings.SetDataDir(data_.path());
     ASSERT_TRUE(settings.Set(store::global_keys::kAutoDeleteSpan, 0));
-  }
-  int Cli(std::vector<std::string> command) {
-    out_.str("");
-    err_.str("");
-    std::vector<std::string> args = {"--data", data_.path(), "--gateway-config", config_path_,
-                                     "--timeout", "20"};
-    args.insert(args.end(), command.begin(), command.end());
-    return cli::RunCli(args, out_, err_);
   }
   // The mail with its attachments and images, synced: MailID 1.
   void DeliverMail(const std::string& remote_url) {
@@ -106,7 +84,6 @@ class AttachmentCliEndToEnd : public ClientGatewayTest {
   std::string maildir_;
   std::string html_;
   std::string data_bytes_ = std::string(70000, 'q') + "end";
-  std::ostringstream out_, err_;
 };
 
 TEST_F(AttachmentCliEndToEnd, AttachmentsAreListedFetchedAndPreviewed) {

@@ -17,10 +17,10 @@
 #include "platform/canvas.h"
 #include "platform/codepage.h"
 #include "platform/image_decode.h"
-#include "platform/png_write.h"
 #include "protocol/codec_status.h"
 #include "store/image_cache.h"
 #include "store/mail_file_store.h"
+#include "tests/e2e/attachment_files.h"
 #include "tests/e2e/client_rig.h"
 #include "tests/gateway/maildir_writer.h"
 
@@ -35,20 +35,6 @@ std::string Noise(size_t n, uint32_t seed) {
   std::string s(n, '\0');
   for (char& c : s) c = static_cast<char>(random());
   return s;
-}
-
-std::string Png(int width, int height, uint32_t colour) {
-  gfx::Canvas canvas;
-  EXPECT_TRUE(canvas.Reset(width, height, colour));
-  Bytes png;
-  EXPECT_TRUE(gfx::EncodePng(canvas, &png));
-  return std::string(png.begin(), png.end());
-}
-
-std::string ReadAll(const std::string& path) {
-  Bytes b;
-  if (!DefaultFileSystem()->ReadFile(path, &b)) return "<missing>";
-  return std::string(b.begin(), b.end());
 }
 
 // Records every report of an attachment job, handing it to the job's

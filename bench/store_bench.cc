@@ -16,39 +16,18 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "bench/bench_clock.h"
+#include "tests/temp_dir.h"
 #include "platform/file_system.h"
 #include "store/address_book.h"
 #include "store/mail_store.h"
 
 namespace quill {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double Seconds(Clock::time_point since) {
-  return std::chrono::duration<double>(Clock::now() - since).count();
-}
-
-class ScratchDir {
- public:
-  ScratchDir() {
-    char tmpl[] = "/tmp/quill-store-bench-XXXXXX";
-    if (mkdtemp(tmpl)) path_ = std::string(tmpl) + "/";
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;  // ends in '/'
-};
 
 store::MailRecord TypicalMail(uint32_t server_id) {
   store::MailRecord m;
@@ -105,22 +84,13 @@ double PreadSummaries(const std::string& path, int n) {
   return Seconds(start);
 }
 
-long ResidentKb() {
-  FILE* f = fopen("/proc/self/statm", "r");
-  long pages = 0, resident = 0;
-  if (f) {
-    if (fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    fclose(f);
-  }
-  return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
-
 void BM_InsertBatch(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   for (auto _ : state) {
-    ScratchDir dir;
-    const double store_s = InsertBatch(dir.path(), n);
-    const double base_s = SequentialWrite(dir.path() + "plain", n);
+    TempDir scratch;
+    const std::string dir = scratch.path() + "/";
+    const double store_s = InsertBatch(dir, n);
+    const double base_s = SequentialWrite(dir + "plain", n);
     state.counters["store_s"] = store_s;
     state.counters["sequential_s"] = base_s;
     state.counters["ratio"] = store_s / base_s;
@@ -130,20 +100,21 @@ BENCHMARK(BM_InsertBatch)->Arg(10000)->Arg(100000)->Iterations(1)->Unit(benchmar
 
 void BM_ReopenLoad(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
-  ScratchDir dir;
-  InsertBatch(dir.path(), n);
+  TempDir scratch;
+  const std::string dir = scratch.path() + "/";
+  InsertBatch(dir, n);
   for (auto _ : state) {
     // The best of five of each, alternating, so a busy machine hurts both alike.
     double store_s = 1e9, base_s = 1e9;
     std::unique_ptr<store::MailStore> mails;
     size_t heap_bytes = 0;
     for (int round = 0; round < 5; ++round) {
-      base_s = std::min(base_s, PreadSummaries(dir.path() + "mails.idx", n));
+      base_s = std::min(base_s, PreadSummaries(dir + "mails.idx", n));
       mails.reset();
       const size_t heap_before = mallinfo2().uordblks;
       auto start = Clock::now();
       mails = std::make_unique<store::MailStore>(DefaultFileSystem());
-      mails->Open(dir.path());
+      mails->Open(dir);
       store_s = std::min(store_s, Seconds(start));
       heap_bytes = mallinfo2().uordblks - heap_before;
     }
@@ -162,7 +133,7 @@ void BM_ReopenLoad(benchmark::State& state) {
     mails->DeleteMails(middle, nullptr);
     const double delete_s = Seconds(start);
     // As many small in-place writes as the deletes make (three each), one sync.
-    int fd = open((dir.path() + "mails.idx").c_str(), O_WRONLY);
+    int fd = open((dir + "mails.idx").c_str(), O_WRONLY);
     uint8_t word[8] = {};
     start = Clock::now();
     for (int i = 0; i < 3000; ++i) {
@@ -209,9 +180,9 @@ double UnknownAddressSeconds(const std::string& dir, int contacts) {
 
 void BM_AddUnknownAddresses(benchmark::State& state) {
   for (auto _ : state) {
-    ScratchDir small, large;
-    const double per_small = UnknownAddressSeconds(small.path(), 100);
-    const double per_large = UnknownAddressSeconds(large.path(), 10000);
+    TempDir small, large;
+    const double per_small = UnknownAddressSeconds(small.path() + "/", 100);
+    const double per_large = UnknownAddressSeconds(large.path() + "/", 10000);
     state.counters["us_per_address_10000"] = per_large * 1e6;
     state.counters["us_per_address_100"] = per_small * 1e6;
     state.counters["ratio"] = per_large / per_small;

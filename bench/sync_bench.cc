@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "bench/bench_clock.h"
 #include "bench/gateway_rig.h"
 #include "commands/sync_job.h"
 #include "facade/sync_applier.h"
@@ -24,14 +25,8 @@
 namespace quill {
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
 constexpr int kMails = 10000;
 constexpr uint32_t kUin = 10001;  // alice's, as the rig's account book has it
-
-double Seconds(Clock::time_point since) {
-  return std::chrono::duration<double>(Clock::now() - since).count();
-}
 
 // Follows the sync key and counts what arrived; keeps nothing.
 class CountingHost : public commands::SyncHost {

@@ -28,6 +28,8 @@
 #include <string>
 #include <thread>
 
+#include "bench/bench_clock.h"
+#include "tests/temp_dir.h"
 #include "app/application.h"
 #include "commands/auth_message.h"
 #include "gateway/account_book.h"
@@ -46,38 +48,7 @@
 namespace quill {
 namespace {
 
-using Clock = std::chrono::steady_clock;
 constexpr uint32_t kUin = 10001;
-
-double Seconds(Clock::time_point since) {
-  return std::chrono::duration<double>(Clock::now() - since).count();
-}
-
-class ScratchDir {
- public:
-  ScratchDir() {
-    char tmpl[] = "/tmp/quill-ui-bench-XXXXXX";
-    if (mkdtemp(tmpl)) path_ = tmpl;
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-long ResidentKb() {
-  FILE* f = fopen("/proc/self/statm", "r");
-  long pages = 0, resident = 0;
-  if (f) {
-    if (fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
-    fclose(f);
-  }
-  return resident * (sysconf(_SC_PAGESIZE) / 1024);
-}
 
 // An account store under data_dir with n mails of the service, a third
 // unread, a minute apart.
@@ -125,7 +96,7 @@ double ScrollPages(ui::MailListView* list, int pages) {
 }
 
 void BM_ListScrollPage(benchmark::State& state) {
-  ScratchDir big, small;
+  TempDir big, small;
   if (!FillStore(big.path(), 100000) || !FillStore(small.path(), 100)) {
     state.SkipWithError("store not filled");
     return;
@@ -166,7 +137,7 @@ void SaveAccount(app::Application* app) {
 }
 
 void BM_StartToFirstPaint100k(benchmark::State& state) {
-  ScratchDir dir;
+  TempDir dir;
   if (!FillStore(dir.path(), 100000)) {
     state.SkipWithError("store not filled");
     return;
@@ -255,7 +226,7 @@ Gaps LongestGaps(const std::function<bool()>& done, int limit_ms) {
 
 void BM_SyncStall10k(benchmark::State& state) {
   constexpr int kMails = 10000;
-  ScratchDir gw, client;
+  TempDir gw, client;
   std::string why;
   gateway::AddAccountWithMaildir(
       DefaultFileSystem(), gw.path(),

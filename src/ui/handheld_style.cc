@@ -1,7 +1,9 @@
 #include "ui/handheld_style.h"
 
 #include <QApplication>
+#include <QBoxLayout>
 #include <QFont>
+#include <QLabel>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QProxyStyle>
@@ -53,6 +55,15 @@ QString PlainButtonText(QString text) {
   text.remove(mnemonic);
   text.remove(QLatin1Char('&'));
   return text.trimmed();
+}
+
+QLabel* AddStatusLine(QBoxLayout* layout, QWidget* owner) {
+  auto* status = new QLabel(owner);
+  status->setObjectName("status");
+  status->setContentsMargins(4, 1, 4, 1);
+  status->setMinimumHeight(status->fontMetrics().height() + 2);
+  layout->addWidget(status);
+  return status;
 }
 
 }  // namespace ui

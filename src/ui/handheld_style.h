@@ -7,6 +7,8 @@
 #include <QString>
 
 class QApplication;
+class QBoxLayout;
+class QLabel;
 class QMenu;
 class QWidget;
 
@@ -19,6 +21,10 @@ void ApplyHandheldLook(QApplication* app);
 // The text of a button without its mnemonic: "是(&Y)" and "&Yes" read
 // "是" and "Yes".
 QString PlainButtonText(QString text);
+
+// Adds the one-line status label (object name "status") that screens keep
+// above their soft keys; owned by `owner`.
+QLabel* AddStatusLine(QBoxLayout* layout, QWidget* owner);
 
 }  // namespace ui
 }  // namespace quill

@@ -15,6 +15,7 @@
 #include "ui/commands.h"
 #include "ui/exit_dialog.h"
 #include "ui/folder_dialog.h"
+#include "ui/handheld_style.h"
 #include "ui/login_dialog.h"
 #include "ui/menu_state.h"
 #include "ui/texts.h"
@@ -55,11 +56,7 @@ MainWindow::MainWindow(facade::MailService* service, MainWindowOptions options, 
   layout->addWidget(title_);
   list_ = new MailListView(this);
   layout->addWidget(list_, 1);
-  status_ = new QLabel(this);
-  status_->setObjectName("status");
-  status_->setContentsMargins(4, 1, 4, 1);
-  status_->setMinimumHeight(status_->fontMetrics().height() + 2);
-  layout->addWidget(status_);
+  status_ = AddStatusLine(layout, this);
   keys_ = new SoftKeyBar(this);
   layout->addWidget(keys_);
   BuildMenu();

@@ -14,6 +14,7 @@
 #include "store/global_settings.h"
 #include "ui/commands.h"
 #include "ui/handheld_screen.h"
+#include "ui/handheld_style.h"
 #include "ui/link_target.h"
 #include "ui/main_window.h"
 #include "ui/texts.h"
@@ -52,11 +53,7 @@ ReaderScreen::ReaderScreen(facade::MailService* service, MessageLoop* loop,
   layout->setSpacing(0);
   body_ = new BodyView(loop, font, this);
   layout->addWidget(body_, 1);
-  status_ = new QLabel(this);
-  status_->setObjectName("status");
-  status_->setContentsMargins(4, 1, 4, 1);
-  status_->setMinimumHeight(status_->fontMetrics().height() + 2);
-  layout->addWidget(status_);
+  status_ = AddStatusLine(layout, this);
   keys_ = new SoftKeyBar(this);
   layout->addWidget(keys_);
   BuildMenu();
